@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs, as root on Debian 12, whatever the build and the tests need and is missing.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+for pkg in cmake g++ make googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev \
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+  wine wine64 wine32:i386 xvfb x11-utils imagemagick; do
+  have "$pkg" || need+=("$pkg")
+done
+[ ${#need[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${need[*]}; run this as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

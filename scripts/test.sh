@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds, and runs the unit tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+
+jobs=$(nproc)
+cmake --preset host >/dev/null
+cmake --build --preset host -j"$jobs"
+ctest --preset host
+
+for preset in windows-x86 windows-x64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+done

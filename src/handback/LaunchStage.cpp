@@ -1,0 +1,7 @@
+#include "HandBack.h"
+
+namespace handback {
+
+void RunLaunchStage(WinApi&, ProgramState&) {}
+
+}  // namespace handback

@@ -1,0 +1,116 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "FakeWinApi.h"
+#include "HandBack.h"
+
+namespace {
+
+using namespace handback;
+using Calls = std::vector<std::string>;
+
+const std::string ReadShell =
+    "GetPrivateProfileStringA(\"Boot\", \"Shell\", \"\", 1024, "
+    "\"C:\\WINDOWS\\SYSTEM.INI\")";
+const std::string WriteShell =
+    "WritePrivateProfileStringA(\"Boot\", \"Shell\", \"EXPLORER.EXE\", "
+    "\"C:\\WINDOWS\\SYSTEM.INI\")";
+const std::string ReadSetupDir =
+    "GetPrivateProfileStringA(\"Boot\", \"DorvanixSetupDir \", \"\", 1024, "
+    "\"C:\\WINDOWS\\SYSTEM.INI\")";
+
+// Runs the whole sequence with the Shell entry holding `shell` (none when
+// empty) and the program running as `module`.
+struct Scenario {
+  fake::FakeWinApi Api;
+  ProgramState State;
+
+  Scenario(const std::string& shell, const std::string& module) {
+    if (!shell.empty()) Api.Profile["Boot/Shell"] = shell;
+    Api.Profile["Boot/DorvanixSetupDir "] = "C:\\SETUPDIR";
+    Api.ModulePath = module;
+  }
+  Scenario& Go() {
+    RunHandBack(Api, State);
+    return *this;
+  }
+};
+
+TEST(HandBackTest, MatchRestoresExplorerThenReadsTheSetupDirectory) {
+  Scenario run("c:\\windows\\handback.exe", "D:\\TOOLS\\HANDBACK.EXE");
+  run.Go();
+  EXPECT_TRUE(run.State.HandingBack);
+  EXPECT_EQ(run.Api.Profile["Boot/Shell"], "EXPLORER.EXE");
+  const Calls expected = {
+      "GetWindowsDirectoryA(255)",
+      ReadShell,
+      "CharUpperBuffA(\"handback.exe\", 12)",
+      "GetModuleFileNameA(null, 261)",
+      "CharUpperBuffA(\"HANDBACK.EXE\", 12)",
+      WriteShell,
+      ReadSetupDir,
+  };
+  ASSERT_GE(run.Api.Calls.size(), expected.size());
+  EXPECT_EQ(Calls(run.Api.Calls.begin(), run.Api.Calls.begin() + 7), expected);
+}
+
+TEST(HandBackTest, OnlyTheFileNamesDecideTheMatch) {
+  struct {
+    std::string Shell, Module;
+    bool Match;
+  } const cases[] = {
+      {"c:\\windows\\handback.exe", "D:\\TOOLS\\HANDBACK.EXE", true},
+      {"HANDBACK.EXE", "C:\\HANDBACK.EXE", true},
+      {"C:HANDBACK.EXE", "D:\\TOOLS\\HANDBACK.EXE", true},
+      {"HANDBACK.EXE /x", "C:\\HANDBACK.EXE", false},
+      {"\"C:\\HANDBACK.EXE\"", "C:\\HANDBACK.EXE", false},
+      {"C:/TOOLS/HANDBACK.EXE", "C:\\TOOLS\\HANDBACK.EXE", false},
+      {"EXPLORER.EXE", "C:\\TOOLS\\HANDBACK.EXE", false},
+      {"", "C:\\TOOLS\\HANDBACK.EXE", false},  // no Shell entry
+  };
+  for (const auto& c : cases) {
+    Scenario run(c.Shell, c.Module);
+    run.Go();
+    EXPECT_EQ(run.State.HandingBack, c.Match) << c.Shell;
+    EXPECT_EQ(run.Api.Profile["Boot/Shell"], c.Match ? "EXPLORER.EXE" : c.Shell)
+        << c.Shell;
+  }
+}
+
+TEST(HandBackTest, NoMatchWritesNothingAndReadsNothingMore) {
+  Scenario run("EXPLORER.EXE", "C:\\TOOLS\\HANDBACK.EXE");
+  run.Go();
+  EXPECT_EQ(run.Api.Calls, (Calls{
+                               "GetWindowsDirectoryA(255)",
+                               ReadShell,
+                               "CharUpperBuffA(\"EXPLORER.EXE\", 12)",
+                               "GetModuleFileNameA(null, 261)",
+                               "CharUpperBuffA(\"HANDBACK.EXE\", 12)",
+                           }));
+  EXPECT_FALSE(run.State.HandingBack);
+  EXPECT_TRUE(run.State.SetupPath.empty());
+}
+
+TEST(HandBackTest, FailedWriteEndsTheRunQuietly) {
+  Scenario run("C:\\TOOLS\\HANDBACK.EXE", "C:\\TOOLS\\HANDBACK.EXE");
+  run.Api.WriteResult = 0;
+  run.Go();
+  EXPECT_EQ(run.Api.Calls.back(), WriteShell);  // nothing after it
+  EXPECT_TRUE(run.State.HandingBack);
+  EXPECT_FALSE(run.State.LaunchFailed);
+  EXPECT_TRUE(run.State.SetupPath.empty());
+  EXPECT_EQ(run.Api.Profile["Boot/Shell"], "C:\\TOOLS\\HANDBACK.EXE");
+}
+
+TEST(HandBackTest, ProfileBesideTheProgramWhenWindowsDirectoryIsUnknown) {
+  Scenario run("HANDBACK.EXE", "D:\\TOOLS\\HANDBACK.EXE");
+  run.Api.WindowsDir = "";
+  run.Api.WindowsDirLength = 0;
+  run.Go();
+  EXPECT_THAT(
+      run.Api.Calls,
+      testing::Contains("WritePrivateProfileStringA(\"Boot\", \"Shell\", "
+                        "\"EXPLORER.EXE\", \"D:\\TOOLS\\SYSTEM.INI\")"));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "FakeWinApi.h"
+#include "HandBack.h"
+
+namespace {
+
+using namespace handback;
+
+struct PathCase {
+  std::string In;
+  std::string Out;
+};
+
+TEST(PathsTest, FileNamePart) {
+  const std::string longName(300, 'N');
+  const PathCase cases[] = {
+      {"C:\\TOOLS\\HANDBACK.EXE", "HANDBACK.EXE"},
+      {"HANDBACK.EXE", "HANDBACK.EXE"},
+      {"C:HANDBACK.EXE", "HANDBACK.EXE"},
+      {"C:/TOOLS/HANDBACK.EXE", "/TOOLS/HANDBACK.EXE"},
+      {"HANDBACK.EXE /x", "HANDBACK.EXE /x"},
+      {"C:\\TOOLS\\", ""},
+      {"", ""},
+      {"C:\\" + longName, longName.substr(0, 255)},
+      {longName, longName.substr(0, 255)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FileNamePart(c.In), c.Out) << c.In;
+}
+
+TEST(PathsTest, DirectoryPart) {
+  const PathCase cases[] = {
+      {"D:\\TOOLS\\HANDBACK.EXE", "D:\\TOOLS\\"},
+      {"C:HANDBACK.EXE", "C:"},
+      {"C:\\A\\B:C", "C:\\A\\B:"},
+      {"C:/TOOLS/HANDBACK.EXE", "C:"},
+      {"HANDBACK.EXE", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DirectoryPart(c.In), c.Out) << c.In;
+}
+
+TEST(PathsTest, JoinPath) {
+  struct {
+    std::string Directory, Name, Out;
+  } const cases[] = {
+      {"", "X", "X"},
+      {"C:\\A\\", "X", "C:\\A\\X"},
+      {"C:\\A", "X", "C:\\A\\X"},
+      {"C:", "X", "C:\\X"},
+      {"C:\\A/", "X", "C:\\A/\\X"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(JoinPath(c.Directory, c.Name), c.Out) << c.Directory;
+}
+
+TEST(PathsTest, WindowsDirectoryAsThePlatformGivesIt) {
+  fake::FakeWinApi api;
+  EXPECT_EQ(WindowsDirectory(api), "C:\\WINDOWS");
+  EXPECT_EQ(api.Calls, std::vector<std::string>{"GetWindowsDirectoryA(255)"});
+}
+
+TEST(PathsTest, WindowsDirectoryFallsBackToTheProgramsOwnDirectory) {
+  struct {
+    std::string Dir;
+    winservices::Uint Reported;
+  } const failures[] = {
+      {"", 0},                       // the lookup failed
+      {std::string(255, 'W'), 256},  // did not fit: no terminated text
+      {std::string(255, 'W'), 255},
+      {"C:\\WINDOWS", 0xFFFFFFFF},
+  };
+  for (const auto& f : failures) {
+    fake::FakeWinApi api;
+    api.WindowsDir = f.Dir;
+    api.WindowsDirLength = f.Reported;
+    api.ModulePath = "D:\\TOOLS\\HANDBACK.EXE";
+    EXPECT_EQ(WindowsDirectory(api), "D:\\TOOLS\\") << f.Reported;
+    EXPECT_EQ(api.Calls,
+              (std::vector<std::string>{"GetWindowsDirectoryA(255)",
+                                        "GetModuleFileNameA(null, 261)"}));
+  }
+}
+
+TEST(PathsTest, WindowsDirectoryOfTheLongestLengthThatFits) {
+  fake::FakeWinApi api;
+  api.WindowsDir = "C:\\" + std::string(251, 'W');
+  EXPECT_EQ(WindowsDirectory(api), api.WindowsDir);
+}
+
+TEST(PathsTest, WindowsDirectoryNeverReadsPastTheReportedLength) {
+  fake::FakeWinApi api;
+  api.WindowsDir = "C:\\WINDOWSXXXX";
+  api.WindowsDirLength = 10;  // the text claims more than the length does
+  EXPECT_EQ(WindowsDirectory(api), "C:\\WINDOWS");
+}
+
+TEST(PathsTest, ModuleFileNameIsTheReportedCount) {
+  fake::FakeWinApi api;
+  api.ModulePath = "D:\\TOOLS\\HANDBACK.EXE";
+  EXPECT_EQ(ModuleFileName(api), "D:\\TOOLS\\HANDBACK.EXE");
+  api.ModulePath = "";
+  EXPECT_EQ(ModuleFileName(api), "");
+}
+
+TEST(PathsTest, UpperCaseAnsiUpperCasesACopyOverItsWholeLength) {
+  fake::FakeWinApi api;
+  const std::string text = "handback.exe";
+  EXPECT_EQ(UpperCaseAnsi(api, text), "HANDBACK.EXE");
+  EXPECT_EQ(text, "handback.exe");
+  EXPECT_EQ(api.Calls,
+            std::vector<std::string>{"CharUpperBuffA(\"handback.exe\", 12)"});
+}
+
+}  // namespace

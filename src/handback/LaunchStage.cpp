@@ -2,6 +2,63 @@
 
 namespace handback {
 
-void RunLaunchStage(WinApi&, ProgramState&) {}
+namespace {
+
+using namespace winservices;
+
+// Carriage returns alone break the lines of a message box.
+const std::string Notice1 =
+    "Unable to locate the Dorvanix 4 Windows Setup program.";
+const std::string Notice2 =
+    "After Windows restarts, try running Dorvanix's SETUP.EXE";
+const std::string Notice3 = "program again.";
+const std::string Notice4 = "Press ENTER to restart Windows.";
+
+std::string NoticeText(const std::string& path) {
+  return "\"" + path + "\"" + "\r\r" + Notice1 + "\r" + Notice2 + "\r" +
+         Notice3 + "\r\r" + Notice4;
+}
+
+// A plain file whose time stamp makes sense; a directory is not setup.
+bool FileIsPresent(WinApi& api, const std::string& path) {
+  FindData found{};
+  const Handle search = api.FindFirstFileA(path.c_str(), &found);
+  if (search == InvalidHandle()) return false;
+  api.FindClose(search);  // the search has answered
+  if (found.FileAttributes & FileAttributeDirectory) return false;
+  FileTime local{};
+  api.FileTimeToLocalFileTime(&found.LastWriteTime, &local);
+  Word date = 0, time = 0;
+  return api.FileTimeToDosDateTime(&local, &date, &time) != 0;
+}
+
+bool Launched(WinApi& api, const std::string& path) {
+  return api.ShellExecuteA(nullptr, "open", path.c_str(), "", "",
+                           SwShowNormal) > 32;
+}
+
+}  // namespace
+
+void RunLaunchStage(WinApi& api, ProgramState& state) {
+  if (!state.HandingBack) return;
+
+  if (state.SetupPath.empty()) {
+    state.LaunchFailed = true;  // nothing recorded, so no path to show
+  } else {
+    state.SetupPath = JoinPath(state.SetupPath, "SETUP.EXE");
+    state.LaunchFailed =
+        !FileIsPresent(api, state.SetupPath) || !Launched(api, state.SetupPath);
+  }
+
+  if (!state.LaunchFailed) {
+    api.WaitMessage();  // setup runs; end after one message
+    return;
+  }
+  if (!state.SetupPath.empty())
+    api.MessageBoxA(nullptr, NoticeText(state.SetupPath).c_str(), "Setup Error",
+                    MbOkIconHand);
+  // Explorer is the shell again, so Windows comes back up normally.
+  api.ExitWindowsEx(EwxReboot, 0);
+}
 
 }  // namespace handback

@@ -113,4 +113,11 @@ TEST(HandBackTest, ProfileBesideTheProgramWhenWindowsDirectoryIsUnknown) {
                         "\"EXPLORER.EXE\", \"D:\\TOOLS\\SYSTEM.INI\")"));
 }
 
+TEST(HandBackTest, SetupDirectoryIsHandedToTheLaunchStage) {
+  Scenario run("HANDBACK.EXE", "C:\\HANDBACK.EXE");
+  run.Api.FileFound = false;
+  run.Go();
+  EXPECT_EQ(run.State.SetupPath, "C:\\SETUPDIR\\SETUP.EXE");
+}
+
 }  // namespace

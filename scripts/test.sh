@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds, and runs the unit tests.
+# Runs every test: installs what is missing, builds, runs the unit tests on
+# this machine and the tests of each Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -12,4 +13,5 @@ ctest --preset host
 for preset in windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset"
 done

@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""End-to-end hand-backs of the real handback.exe under Wine.
+
+    e2e.py list                            the scenario names
+    e2e.py ROOT prepare HANDBACK SETUP OBSERVER
+                                           make the scratch environment
+    e2e.py ROOT run NAME                   run one scenario and check it
+    e2e.py ROOT finish                     stop the environment
+
+ROOT is a directory under build/ that holds the environment.
+"""
+
+import subprocess
+import sys
+from dataclasses import dataclass
+from pathlib import Path
+
+from winebox import PROGRAM, SYSTEM_INI, Hung, WineBox, hand_back
+
+SETUP_DIR = r"C:\PRODUCT\INSTALL"
+SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
+OTHER_DIR = r"C:\PRODUCT\OTHER"
+
+
+def notice(path: str) -> bytes:
+    """The text of the "Setup Error" box for a setup path."""
+    return (f'"{path}"\r\r'
+            "Unable to locate the Dorvanix 4 Windows Setup program.\r"
+            "After Windows restarts, try running Dorvanix's SETUP.EXE\r"
+            "program again.\r\r"
+            "Press ENTER to restart Windows.").encode("latin-1")
+
+
+def armed(shell=r"c:\windows\handback.exe", setup_dir=SETUP_DIR) -> bytes:
+    """A [boot] section as an installer leaves it, before Wine's own
+    sections; setup_dir None leaves the setup-directory entry out."""
+    lines = ["[boot]", "system.drv=system.drv", f"shell={shell}"]
+    if setup_dir is not None:
+        lines.append(f"DorvanixSetupDir={setup_dir}")
+    lines.append("drivers=mmsystem.dll")
+    return ("\r\n".join(lines) + "\r\n").encode("latin-1")
+
+
+@dataclass
+class Scenario:
+    name: str
+    boot: bytes | None       # [boot] before Wine's stock system.ini
+    setup: str = "program"   # SETUP.EXE is: program, missing, directory,
+                             # dated-1975 (a program), text (not a program)
+    setup_at: str = SETUP_DIR
+    restored: bool = True    # Shell names Explorer afterwards; otherwise
+                             # the file is left byte for byte as it was
+    launched: str | None = None  # the path setup was started from
+    notice: str | None = None    # the path the notice names
+    restart: bool = False
+    no_ini: bool = False         # there is no system.ini at all
+    immutable: bool = False      # the file cannot be written
+
+
+def path_of(directory):
+    return directory.rstrip("\\") + r"\SETUP.EXE"
+
+
+SCENARIOS = [
+    Scenario("launched", armed(), launched=path_of(SETUP_DIR)),
+    Scenario("drive-relative-shell", armed(shell="C:HANDBACK.EXE"),
+             launched=path_of(SETUP_DIR)),
+    Scenario("trailing-backslash", armed(setup_dir=SETUP_DIR + "\\"),
+             launched=path_of(SETUP_DIR)),
+    Scenario("directory-with-spaces", armed(setup_dir=SPACED_DIR),
+             setup_at=SPACED_DIR, launched=path_of(SPACED_DIR)),
+    Scenario("setup-missing", armed(), setup="missing",
+             notice=path_of(SETUP_DIR), restart=True),
+    Scenario("setup-is-a-directory", armed(), setup="directory",
+             notice=path_of(SETUP_DIR), restart=True),
+    Scenario("setup-dated-1975", armed(), setup="dated-1975",
+             notice=path_of(SETUP_DIR), restart=True),
+    Scenario("setup-not-a-program", armed(), setup="text",
+             notice=path_of(SETUP_DIR), restart=True),
+    Scenario("setup-dir-empty", armed(setup_dir=""), restart=True),
+    Scenario("setup-dir-missing", armed(setup_dir=None), restart=True),
+    Scenario("shell-names-another", armed(shell=r"C:\PRODUCT\INSTALL.EXE"),
+             restored=False),
+    Scenario("shell-with-arguments",
+             armed(shell=r"C:\TOOLS\HANDBACK.EXE /x"), restored=False),
+    Scenario("no-boot-section", None, restored=False),
+    Scenario("no-system-ini", None, restored=False, no_ini=True),
+    Scenario("write-refused", armed(), restored=False, immutable=True),
+]
+
+
+def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
+    """Lays out system.ini and the setup directory; gives the profile."""
+    for directory in (r"C:\PRODUCT", r"C:\Program Files\Dorvanix 4"):
+        subprocess.run(["rm", "-rf", str(box.path(directory))], check=True)
+    setup = box.path(path_of(s.setup_at))
+    setup.parent.mkdir(parents=True, exist_ok=True)
+    if s.setup in ("program", "dated-1975"):
+        setup.write_bytes(box.sample_setup)
+    if s.setup == "dated-1975":
+        subprocess.run(["touch", "-d", "1975-01-01", str(setup)], check=True)
+    if s.setup == "directory":
+        setup.mkdir()
+    if s.setup == "text":
+        setup.write_bytes(b"This is not a program.\r\n")
+    # A second, unrecorded setup must never be the one that runs.
+    box.put(path_of(OTHER_DIR), box.sample_setup)
+
+    ini = box.path(SYSTEM_INI)
+    ini.unlink(missing_ok=True)
+    if s.no_ini:
+        return None
+    profile = (s.boot or b"") + box.stock_system_ini
+    ini.write_bytes(profile)
+    return profile
+
+
+def entries(profile: bytes):
+    """(section, key, value) of each entry, and other lines as they are."""
+    result, section = [], None
+    for line in profile.decode("latin-1").splitlines():
+        text = line.strip()
+        if not text:
+            continue
+        if text.startswith("["):
+            section = text.lower()
+            result.append((section, None, text))
+        elif "=" in text and not text.startswith(";"):
+            key, value = text.split("=", 1)
+            result.append((section, key.strip().lower(), value.strip()))
+        else:
+            result.append((section, None, text))
+    return result
+
+
+def check(s: Scenario, before: bytes | None, seen) -> list[str]:
+    faults = []
+
+    def expect(what, actual, expected):
+        if actual != expected:
+            faults.append(f"{what}: expected {expected!r}, got {actual!r}")
+
+    expect("exit status", seen.status, 0)
+    if s.restored:
+        after = seen.system_ini or b""
+        want = [(sec, key, "EXPLORER.EXE" if (sec, key) == ("[boot]", "shell")
+                 else value) for sec, key, value in entries(before)]
+        expect("system.ini entries", entries(after), want)
+        expect("line ends", after.count(b"\n"), after.count(b"\r\n"))
+    else:
+        expect("system.ini bytes", seen.system_ini, before)
+    # Started with the path alone, quoted, and no parameters.
+    expect("setup's command line", seen.launched,
+           f'"{s.launched}"' if s.launched else None)
+    expect("notice text", seen.notices,
+           notice(s.notice) if s.notice else None)
+    expect("restart asked", seen.restart,
+           "QUERYENDSESSION\nENDSESSION TRUE\n" if s.restart else None)
+    return faults
+
+
+def run(box: WineBox, s: Scenario) -> list[str]:
+    before = prepare_files(box, s)
+    ini = box.path(SYSTEM_INI)
+    if s.immutable:
+        subprocess.run(["chattr", "+i", str(ini)], check=True)
+    try:
+        seen = hand_back(box, restart_expected=s.restart)
+    except Hung as hung:
+        return [str(hung)]
+    finally:
+        if s.immutable:
+            subprocess.run(["chattr", "-i", str(ini)], check=True)
+    print(f"{s.name}: exit {seen.status}; setup's command line {seen.launched}; "
+          f"notice {'shown' if seen.notices else 'none'}; "
+          f"restart {'asked' if seen.restart else 'not asked'}")
+    return check(s, before, seen)
+
+
+def main(argv):
+    if argv[1:] == ["list"]:
+        print(";".join(s.name for s in SCENARIOS))
+        return 0
+    box = WineBox(Path(argv[1]))
+    command = argv[2]
+    if command == "prepare":
+        box.create(*(Path(p) for p in argv[3:6]))
+        return 0
+    if command == "finish":
+        box.destroy()
+        return 0
+    scenario = next(s for s in SCENARIOS if s.name == argv[3])
+    faults = run(box, scenario)
+    for fault in faults:
+        print(f"FAULT {scenario.name}: {fault}")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,45 @@
+#!/usr/bin/env python3
+"""Takes a picture of the real "Setup Error" notice under Wine and Xvfb.
+
+    picture.py BUILD_DIR WORK_DIR OUT.png
+"""
+
+import subprocess
+import sys
+from pathlib import Path
+
+from e2e import Scenario, armed, prepare_files
+from winebox import WineBox, hand_back
+
+
+def main(argv):
+    build, root, out = Path(argv[1]), Path(argv[2]), Path(argv[3]).resolve()
+    box = WineBox(root)
+    box.create(build / "handback.exe", build / "tests/e2e/SetupStandIn.exe",
+               build / "tests/e2e/Observer.exe")
+    try:
+        prepare_files(box, Scenario("picture", armed(), setup="missing"))
+        # With no window manager on the display, Wine draws the frame and
+        # caption itself only when its windows are not managed.
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver",
+                        "/v", "Managed", "/d", "N", "/f"], env=box.env,
+                       check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+        def snap(box):
+            subprocess.run(["import", "-display", box.display, "-window",
+                            "Setup Error", str(out)], env=box.env, check=True)
+
+        seen = hand_back(box, restart_expected=True, hold_notice=True,
+                         on_notice=snap)
+    finally:
+        box.destroy()
+    if not seen.notices or not out.exists():
+        print("no notice was shown", file=sys.stderr)
+        return 1
+    print(f"wrote {out}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,220 @@
+"""A scratch Windows environment under Wine, with an X display of its own,
+in which the real handback.exe runs as the shell and is watched from beside.
+
+The environment outlives any one process: `create` makes the prefix, starts a
+persistent Wine server and an Xvfb, and writes their details to state.json;
+later processes open it again with `WineBox(root)`; `destroy` stops both.
+"""
+
+import json
+import os
+import select
+import shutil
+import subprocess
+import time
+from dataclasses import dataclass
+from pathlib import Path, PureWindowsPath
+
+PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
+OBSERVER = r"C:\e2e\OBSERVER.EXE"
+RECORDS = r"C:\e2e"
+SYSTEM_INI = r"C:\windows\system.ini"
+
+# How long a run may take before it counts as hung.
+RUN_TIMEOUT = 60
+# A restart request reaches the session shortly after the program ends; this
+# is how long to keep watching for one that should not come.
+RESTART_GRACE = 2.0
+
+
+class Hung(Exception):
+    pass
+
+
+class WineBox:
+    def __init__(self, root: Path):
+        self.root = Path(root).resolve()  # Wine wants an absolute prefix
+        self.prefix = self.root / "prefix"
+        self.state_file = self.root / "state.json"
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("DISPLAY", None)
+        if self.state_file.exists():
+            state = json.loads(self.state_file.read_text())
+            self.env["DISPLAY"] = state["display"]
+
+    # --- the environment -------------------------------------------------
+
+    def create(self, handback: Path, setup: Path, observer: Path):
+        self.destroy()
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.root.mkdir(parents=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, check=True,
+                       timeout=300, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        display, xvfb_pid = start_xvfb()
+        self.state_file.write_text(json.dumps(
+            {"display": display, "xvfb": xvfb_pid}))
+        self.env["DISPLAY"] = display
+        # One server for every run, so that each run starts as fast as it
+        # can: the one that wineboot left is replaced by a persistent one.
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], env=self.env, **quiet)
+        subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
+        # Its output must not be ours: a test run waits for it to close.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, **quiet)
+        self.put(PROGRAM, handback.read_bytes())
+        self.put(OBSERVER, observer.read_bytes())
+        (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
+        (self.root / "stock-system.ini").write_bytes(
+            self.path(SYSTEM_INI).read_bytes())
+
+    def destroy(self):
+        if self.prefix.exists():
+            subprocess.run(["wineserver", "-k"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.state_file.exists():
+            pid = json.loads(self.state_file.read_text())["xvfb"]
+            try:
+                os.kill(pid, 15)
+            except ProcessLookupError:
+                pass
+            self.state_file.unlink()
+
+    @property
+    def display(self):
+        return self.env.get("DISPLAY")
+
+    @property
+    def sample_setup(self) -> bytes:
+        return (self.root / "SETUP.EXE").read_bytes()
+
+    @property
+    def stock_system_ini(self) -> bytes:
+        return (self.root / "stock-system.ini").read_bytes()
+
+    # --- files inside it -------------------------------------------------
+
+    def path(self, windows_path: str) -> Path:
+        """The Linux path of a C:\\ path inside the prefix."""
+        parts = PureWindowsPath(windows_path).parts
+        assert parts[0].upper() == "C:\\", windows_path
+        return self.prefix.joinpath("drive_c", *parts[1:])
+
+    def put(self, windows_path: str, data: bytes):
+        target = self.path(windows_path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data)
+
+    # --- programs --------------------------------------------------------
+
+    def start(self, program: str) -> subprocess.Popen:
+        return subprocess.Popen(["wine", program], env=self.env,
+                                stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def run(self, program: str) -> int:
+        process = self.start(program)
+        try:
+            return process.wait(RUN_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise Hung(f"{program} did not end within {RUN_TIMEOUT} s")
+
+
+def start_xvfb():
+    """Starts an Xvfb on a free display; gives the display and its pid."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+         "-nolisten", "tcp"],
+        pass_fds=(write_end,), start_new_session=True,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_end], [], [], 30)
+        chunk = os.read(read_end, 16) if ready else b""
+        if not chunk:
+            xvfb.kill()
+            raise RuntimeError("Xvfb did not start")
+        number += chunk
+    os.close(read_end)
+    return ":" + number.decode().strip(), xvfb.pid
+
+
+@dataclass
+class Observed:
+    """What one run of the program did, as seen from outside it."""
+    status: int
+    system_ini: bytes | None  # None when there is no file
+    launched: str | None      # the sample setup program's command line
+    notices: bytes | None     # every "Setup Error" text, one after another
+    restart: str | None       # the end-session messages the session got
+
+
+def wait_for(condition, seconds: float) -> bool:
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def hand_back(box: WineBox, restart_expected: bool, hold_notice=False,
+              on_notice=None) -> Observed:
+    """Runs the program once with the observer beside it.
+
+    The caller has prepared system.ini and the setup directory. With
+    hold_notice, a notice stays up until on_notice(box) has returned.
+    """
+    records = box.path(RECORDS)
+    for name in ("ready", "stop", "hold", "holding", "release", "notice.txt",
+                 "restart.txt", "setup-ran.txt"):
+        (records / name).unlink(missing_ok=True)
+    if hold_notice:
+        (records / "hold").touch()
+
+    observer = box.start(OBSERVER)
+    if not wait_for((records / "ready").exists, 30):
+        raise RuntimeError("the observer did not start")
+    program = box.start(PROGRAM)
+    if hold_notice:
+        wait_for(lambda: (records / "holding").exists()
+                 or program.poll() is not None, RUN_TIMEOUT)
+        if program.poll() is None:
+            on_notice(box)
+        (records / "release").touch()
+    try:
+        status = program.wait(RUN_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        raise Hung(f"{PROGRAM} did not end within {RUN_TIMEOUT} s")
+
+    restart = records / "restart.txt"
+    if restart_expected:
+        wait_for(lambda: b"ENDSESSION" in read(restart, b""), 30)
+    else:
+        time.sleep(RESTART_GRACE)
+    (records / "stop").touch()
+    try:
+        observer.wait(30)
+    except subprocess.TimeoutExpired:
+        observer.kill()
+
+    launched = read(records / "setup-ran.txt")
+    restart_text = read(restart)
+    return Observed(
+        status=status,
+        system_ini=read(box.path(SYSTEM_INI)),
+        launched=launched.decode("latin-1") if launched is not None else None,
+        notices=read(records / "notice.txt"),
+        restart=restart_text.decode() if restart_text is not None else None)
+
+
+def read(path: Path, missing=None):
+    try:
+        return path.read_bytes()
+    except FileNotFoundError:
+        return missing

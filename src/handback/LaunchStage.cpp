@@ -7,12 +7,12 @@ namespace {
 using namespace winservices;
 
 // Carriage returns alone break the lines of a message box.
-const std::string Notice1 =
+constexpr char Notice1[] =
     "Unable to locate the Dorvanix 4 Windows Setup program.";
-const std::string Notice2 =
+constexpr char Notice2[] =
     "After Windows restarts, try running Dorvanix's SETUP.EXE";
-const std::string Notice3 = "program again.";
-const std::string Notice4 = "Press ENTER to restart Windows.";
+constexpr char Notice3[] = "program again.";
+constexpr char Notice4[] = "Press ENTER to restart Windows.";
 
 std::string NoticeText(const std::string& path) {
   return "\"" + path + "\"" + "\r\r" + Notice1 + "\r" + Notice2 + "\r" +

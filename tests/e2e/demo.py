@@ -49,8 +49,12 @@ def main(argv):
 
         print("\n[boot] afterwards:")
         print(boot_section(seen.system_ini))
-        print(f"\nSetup started, with command line: {seen.launched}"
-              if seen.launched else "\nSetup started: no")
+        if seen.launched:
+            command_line, waiting = seen.launched.split("\r\n")
+            print(f"\nSetup started, with command line: {command_line}")
+            print(f"The sample setup program {waiting}.")
+        else:
+            print("\nSetup started: no")
         if seen.notices:
             print('Notice shown, captioned "Setup Error":')
             for line in seen.notices.decode("latin-1").split("\r"):

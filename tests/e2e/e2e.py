@@ -15,7 +15,8 @@ import sys
 from dataclasses import dataclass
 from pathlib import Path
 
-from winebox import PROGRAM, SYSTEM_INI, Hung, WineBox, hand_back
+from winebox import (PROGRAM, SYSTEM_INI, Hung, WineBox, hand_back,
+                     program_calls)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
@@ -41,6 +42,48 @@ def armed(shell=r"c:\windows\handback.exe", setup_dir=SETUP_DIR) -> bytes:
     return ("\r\n".join(lines) + "\r\n").encode("latin-1")
 
 
+# The program's Win32 calls as a relay trace shows them; ANY stands for a
+# buffer or handle, whose address differs from run to run.
+ANY = object()
+INI = r"C:\windows\SYSTEM.INI"
+
+
+def check_calls(shell_name: str) -> list[tuple]:
+    return [("GetWindowsDirectoryA", ANY, 255),
+            ("GetPrivateProfileStringA", "Boot", "Shell", "", ANY, 1024, INI),
+            ("CharUpperBuffA", shell_name, len(shell_name)),
+            ("GetModuleFileNameA", 0, ANY, 261),
+            ("CharUpperBuffA", "HANDBACK.EXE", 12)]
+
+
+RESTORE_CALLS = [
+    ("WritePrivateProfileStringA", "Boot", "Shell", "EXPLORER.EXE", INI),
+    ("GetPrivateProfileStringA", "Boot", "DorvanixSetupDir ", "", ANY, 1024,
+     INI)]
+
+
+def launch_calls(setup: str) -> list[tuple]:
+    return [("FindFirstFileA", setup, ANY), ("FindClose", ANY),
+            ("FileTimeToLocalFileTime", ANY, ANY),
+            ("FileTimeToDosDateTime", ANY, ANY, ANY),
+            ("ShellExecuteA", 0, "open", setup, "", "", 1), ("WaitMessage",)]
+
+
+def notice_calls(setup: str) -> list[tuple]:
+    return [("FindFirstFileA", setup, ANY),
+            ("MessageBoxA", 0, notice(setup).decode("latin-1"), "Setup Error",
+             16),
+            ("ExitWindowsEx", 2, 0)]
+
+
+def same_call(actual: tuple, expected: tuple) -> bool:
+    def same(a, e):
+        if isinstance(e, int):  # a 32-bit argument in a 64-bit register
+            return isinstance(a, int) and a & 0xFFFFFFFF == e
+        return e is ANY or a == e
+    return len(actual) == len(expected) and all(map(same, actual, expected))
+
+
 @dataclass
 class Scenario:
     name: str
@@ -55,6 +98,7 @@ class Scenario:
     restart: bool = False
     no_ini: bool = False         # there is no system.ini at all
     immutable: bool = False      # the file cannot be written
+    calls: list | None = None    # every Win32 call the program makes
 
 
 def path_of(directory):
@@ -62,7 +106,9 @@ def path_of(directory):
 
 
 SCENARIOS = [
-    Scenario("launched", armed(), launched=path_of(SETUP_DIR)),
+    Scenario("launched", armed(), launched=path_of(SETUP_DIR),
+             calls=check_calls("handback.exe") + RESTORE_CALLS
+             + launch_calls(path_of(SETUP_DIR))),
     Scenario("drive-relative-shell", armed(shell="C:HANDBACK.EXE"),
              launched=path_of(SETUP_DIR)),
     Scenario("trailing-backslash", armed(setup_dir=SETUP_DIR + "\\"),
@@ -70,17 +116,21 @@ SCENARIOS = [
     Scenario("directory-with-spaces", armed(setup_dir=SPACED_DIR),
              setup_at=SPACED_DIR, launched=path_of(SPACED_DIR)),
     Scenario("setup-missing", armed(), setup="missing",
-             notice=path_of(SETUP_DIR), restart=True),
+             notice=path_of(SETUP_DIR), restart=True,
+             calls=check_calls("handback.exe") + RESTORE_CALLS
+             + notice_calls(path_of(SETUP_DIR))),
     Scenario("setup-is-a-directory", armed(), setup="directory",
              notice=path_of(SETUP_DIR), restart=True),
     Scenario("setup-dated-1975", armed(), setup="dated-1975",
              notice=path_of(SETUP_DIR), restart=True),
     Scenario("setup-not-a-program", armed(), setup="text",
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("setup-dir-empty", armed(setup_dir=""), restart=True),
+    Scenario("setup-dir-empty", armed(setup_dir=""), restart=True,
+             calls=check_calls("handback.exe") + RESTORE_CALLS
+             + [("ExitWindowsEx", 2, 0)]),
     Scenario("setup-dir-missing", armed(setup_dir=None), restart=True),
     Scenario("shell-names-another", armed(shell=r"C:\PRODUCT\INSTALL.EXE"),
-             restored=False),
+             restored=False, calls=check_calls("INSTALL.EXE")),
     Scenario("shell-with-arguments",
              armed(shell=r"C:\TOOLS\HANDBACK.EXE /x"), restored=False),
     Scenario("no-boot-section", None, restored=False),
@@ -133,7 +183,7 @@ def entries(profile: bytes):
     return result
 
 
-def check(s: Scenario, before: bytes | None, seen) -> list[str]:
+def check(s: Scenario, before: bytes | None, seen, calls) -> list[str]:
     faults = []
 
     def expect(what, actual, expected):
@@ -149,13 +199,20 @@ def check(s: Scenario, before: bytes | None, seen) -> list[str]:
         expect("line ends", after.count(b"\n"), after.count(b"\r\n"))
     else:
         expect("system.ini bytes", seen.system_ini, before)
-    # Started with the path alone, quoted, and no parameters.
-    expect("setup's command line", seen.launched,
-           f'"{s.launched}"' if s.launched else None)
+    # Started with the path alone, quoted, and no parameters; the program
+    # then waits for the message setup sends it.
+    expect("setup's record", seen.launched,
+           f'"{s.launched}"\r\nwoke the program that started it'
+           if s.launched else None)
     expect("notice text", seen.notices,
            notice(s.notice) if s.notice else None)
     expect("restart asked", seen.restart,
            "QUERYENDSESSION\nENDSESSION TRUE\n" if s.restart else None)
+    if s.calls is not None and (len(calls) != len(s.calls) or not all(
+            map(same_call, calls, s.calls))):
+        faults.append("Win32 calls: expected\n  "
+                      + "\n  ".join(map(repr, s.calls)) + "\ngot\n  "
+                      + "\n  ".join(map(repr, calls)))
     return faults
 
 
@@ -164,17 +221,19 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     ini = box.path(SYSTEM_INI)
     if s.immutable:
         subprocess.run(["chattr", "+i", str(ini)], check=True)
+    trace = box.root / f"{s.name}.relay" if s.calls is not None else None
     try:
-        seen = hand_back(box, restart_expected=s.restart)
+        seen = hand_back(box, restart_expected=s.restart, trace=trace)
     except Hung as hung:
         return [str(hung)]
     finally:
         if s.immutable:
             subprocess.run(["chattr", "-i", str(ini)], check=True)
-    print(f"{s.name}: exit {seen.status}; setup's command line {seen.launched}; "
+    print(f"{s.name}: exit {seen.status}; setup's record {seen.launched!r}; "
           f"notice {'shown' if seen.notices else 'none'}; "
           f"restart {'asked' if seen.restart else 'not asked'}")
-    return check(s, before, seen)
+    calls = program_calls(trace, box.path(PROGRAM)) if trace else None
+    return check(s, before, seen, calls)
 
 
 def main(argv):

@@ -8,6 +8,7 @@ later processes open it again with `WineBox(root)`; `destroy` stops both.
 
 import json
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -19,6 +20,13 @@ PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
 RECORDS = r"C:\e2e"
 SYSTEM_INI = r"C:\windows\system.ini"
+
+# The Win32 calls the program makes; a relay trace shows only these.
+PROGRAM_CALLS = ("GetWindowsDirectoryA", "GetModuleFileNameA", "CharUpperBuffA",
+                 "GetPrivateProfileStringA", "WritePrivateProfileStringA",
+                 "FindFirstFileA", "FindClose", "FileTimeToLocalFileTime",
+                 "FileTimeToDosDateTime", "ShellExecuteA", "WaitMessage",
+                 "MessageBoxA", "ExitWindowsEx")
 
 # How long a run may take before it counts as hung.
 RUN_TIMEOUT = 60
@@ -63,6 +71,9 @@ class WineBox:
         subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
         # Its output must not be ours: a test run waits for it to close.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True, **quiet)
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug",
+                        "/v", "RelayInclude", "/d", ";".join(PROGRAM_CALLS),
+                        "/f"], env=self.env, check=True, **quiet)
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
@@ -108,10 +119,16 @@ class WineBox:
 
     # --- programs --------------------------------------------------------
 
-    def start(self, program: str) -> subprocess.Popen:
-        return subprocess.Popen(["wine", program], env=self.env,
-                                stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+    def start(self, program: str, trace: Path | None = None):
+        """Starts a program; with a trace file, under Wine's relay trace."""
+        quiet = subprocess.DEVNULL
+        if trace is None:
+            return subprocess.Popen(["wine", program], env=self.env,
+                                    stdout=quiet, stderr=quiet)
+        with open(trace, "wb") as log:
+            return subprocess.Popen(
+                ["wine", program], stdout=quiet, stderr=log,
+                env=dict(self.env, WINEDEBUG="+relay,+loaddll"))
 
     def run(self, program: str) -> int:
         process = self.start(program)
@@ -148,7 +165,9 @@ class Observed:
     """What one run of the program did, as seen from outside it."""
     status: int
     system_ini: bytes | None  # None when there is no file
-    launched: str | None      # the sample setup program's command line
+    launched: str | None      # the sample setup program's record: its
+                              # command line, and whether it found the
+                              # program waiting
     notices: bytes | None     # every "Setup Error" text, one after another
     restart: str | None       # the end-session messages the session got
 
@@ -163,11 +182,12 @@ def wait_for(condition, seconds: float) -> bool:
 
 
 def hand_back(box: WineBox, restart_expected: bool, hold_notice=False,
-              on_notice=None) -> Observed:
+              on_notice=None, trace: Path | None = None) -> Observed:
     """Runs the program once with the observer beside it.
 
     The caller has prepared system.ini and the setup directory. With
-    hold_notice, a notice stays up until on_notice(box) has returned.
+    hold_notice, a notice stays up until on_notice(box) has returned. With a
+    trace file, the program runs under Wine's relay trace.
     """
     records = box.path(RECORDS)
     for name in ("ready", "stop", "hold", "holding", "release", "notice.txt",
@@ -179,7 +199,7 @@ def hand_back(box: WineBox, restart_expected: bool, hold_notice=False,
     observer = box.start(OBSERVER)
     if not wait_for((records / "ready").exists, 30):
         raise RuntimeError("the observer did not start")
-    program = box.start(PROGRAM)
+    program = box.start(PROGRAM, trace)
     if hold_notice:
         wait_for(lambda: (records / "holding").exists()
                  or program.poll() is not None, RUN_TIMEOUT)
@@ -211,6 +231,43 @@ def hand_back(box: WineBox, restart_expected: bool, hold_notice=False,
         launched=launched.decode("latin-1") if launched is not None else None,
         notices=read(records / "notice.txt"),
         restart=restart_text.decode() if restart_text is not None else None)
+
+
+RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+?\.(\w+)\((.*)\) "
+                        r"ret=([0-9a-f]+)$")
+RELAY_ARG = re.compile(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)')
+LOADED = re.compile(r'Loaded L"(.*)" at ([0-9a-f]+): native')
+
+
+def program_calls(trace: Path, image: Path) -> list[tuple]:
+    """The calls that the program's own image made, from a relay trace: the
+    name, then each argument as its text or its number."""
+    lines = trace.read_text("latin-1").splitlines()
+    base = next(int(m[2], 16) for m in map(LOADED.search, lines)
+                if m and decode(m[1]).upper() == PROGRAM)
+    end = base + image_size(image)
+    calls, thread = [], None
+    for m in filter(None, map(RELAY_CALL.match, lines)):
+        if not base <= int(m[4], 16) < end:
+            continue
+        # Only the program's own thread: children load at the same address.
+        thread = thread or m[1]
+        if m[1] == thread:
+            calls.append((m[2], *(
+                decode(a[2]) if a[2] is not None else int(a[1], 16)
+                for a in RELAY_ARG.finditer(m[3]) if m[3])))
+    return calls
+
+
+def image_size(image: Path) -> int:
+    """SizeOfImage from the PE optional header."""
+    data = image.read_bytes()
+    optional = int.from_bytes(data[0x3C:0x40], "little") + 24
+    return int.from_bytes(data[optional + 56:optional + 60], "little")
+
+
+def decode(text: str) -> str:
+    return text.encode("latin-1").decode("unicode_escape")
 
 
 def read(path: Path, missing=None):

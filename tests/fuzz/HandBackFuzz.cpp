@@ -159,7 +159,7 @@ std::string Time(const FileTime& time) {
 // owns the buffer returns.
 void OffLimits(void* begin, std::size_t size) {
   std::memset(begin, 0xBE, size);
-  __asan_poison_memory_region(begin, size);
+  ASAN_POISON_MEMORY_REGION(begin, size);
 }
 
 class FuzzedWindows : public WinApi {

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, runs the unit tests on
-# this machine and the tests of each Windows build.
+# this machine, plain and under ASan and UBSan, a bounded fuzz run of the whole
+# hand-back, and the tests of each Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 
 jobs=$(nproc)
-cmake --preset host >/dev/null
-cmake --build --preset host -j"$jobs"
-ctest --preset host
+for preset in host host-asan fuzz; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset"
+done
 
 for preset in windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null

@@ -27,7 +27,9 @@ std::string WindowsDirectory(WinApi& api) {
 std::string ModuleFileName(WinApi& api) {
   char buffer[ModuleBufferSize];
   const auto length = api.GetModuleFileNameA(nullptr, buffer, ModuleBufferSize);
-  return std::string(buffer, std::min(length, ModuleBufferSize));
+  // A zero inside the count ends the path, as it would for Windows.
+  return std::string(buffer,
+                     strnlen(buffer, std::min(length, ModuleBufferSize)));
 }
 
 std::string JoinPath(const std::string& directory, const std::string& name) {

@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace winservices {
@@ -20,8 +21,11 @@ std::string TIniFile::ReadEntry(const std::string& section,
       section.c_str(), key.c_str(), fallback.c_str(), buffer, EntryBufferSize,
       FileName.c_str());
   // The service never reports more than it could store with its terminating
-  // zero; the bound keeps a misreport from reading past the buffer.
-  return std::string(buffer, std::min(length, EntryBufferSize - 1));
+  // zero; the bound keeps a misreport from reading past the buffer. A zero
+  // inside the count ends the value: Windows would see no more of it when the
+  // program passes it back.
+  return std::string(buffer,
+                     strnlen(buffer, std::min(length, EntryBufferSize - 1)));
 }
 
 void TIniFile::WriteEntry(const std::string& section, const std::string& key,

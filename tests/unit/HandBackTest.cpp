@@ -120,4 +120,24 @@ TEST(HandBackTest, SetupDirectoryIsHandedToTheLaunchStage) {
   EXPECT_EQ(run.State.SetupPath, "C:\\SETUPDIR\\SETUP.EXE");
 }
 
+// Windows sees a text only up to its first zero. A reported count that takes
+// in a zero must not leave the program holding more than Windows will see, or
+// it would use another profile, or search for, start and name something other
+// than SETUP.EXE.
+TEST(HandBackTest, TextsFromWindowsEndAtTheirFirstZero) {
+  Scenario run("HANDBACK.EXE",
+               std::string("D:\\TOOLS\\HANDBACK.EXE\0\\X.EXE", 28));
+  run.Api.WindowsDir = "";
+  run.Api.WindowsDirLength = 0;
+  run.Api.Profile["Boot/DorvanixSetupDir "] =
+      std::string("C:\\OTHER.EXE\0", 13);
+  run.Api.FileFound = false;
+  run.Go();
+  EXPECT_THAT(
+      run.Api.Calls,
+      testing::Contains("WritePrivateProfileStringA(\"Boot\", \"Shell\", "
+                        "\"EXPLORER.EXE\", \"D:\\TOOLS\\SYSTEM.INI\")"));
+  EXPECT_EQ(run.State.SetupPath, "C:\\OTHER.EXE\\SETUP.EXE");
+}
+
 }  // namespace

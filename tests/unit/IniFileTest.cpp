@@ -21,6 +21,8 @@ TEST(IniFileTest, ReadPassesEveryTextAndTheBufferSize) {
   EXPECT_EQ(ini.ReadEntry("Boot", "Shell", ""), "C:\\TOOLS\\HANDBACK.EXE");
   EXPECT_EQ(ini.ReadEntry("Boot", "Missing", ""), "");
   EXPECT_EQ(ini.ReadEntry("Boot", "Missing", "dflt"), "dflt");
+  api.Profile["Boot/Zero"] = std::string("C:\\A\0B", 6);  // counted zero
+  EXPECT_EQ(ini.ReadEntry("Boot", "Zero", ""), "C:\\A");
   EXPECT_EQ(api.Calls.front(),
             "GetPrivateProfileStringA(\"Boot\", \"Shell\", \"\", 1024, "
             "\"C:\\WINDOWS\\SYSTEM.INI\")");

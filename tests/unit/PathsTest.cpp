@@ -101,6 +101,8 @@ TEST(PathsTest, ModuleFileNameIsTheReportedCount) {
   EXPECT_EQ(ModuleFileName(api), "D:\\TOOLS\\HANDBACK.EXE");
   api.ModulePath = "";
   EXPECT_EQ(ModuleFileName(api), "");
+  api.ModulePath = std::string("D:\\A.EXE\0\\B", 11);  // counted zero
+  EXPECT_EQ(ModuleFileName(api), "D:\\A.EXE");
 }
 
 TEST(PathsTest, UpperCaseAnsiUpperCasesACopyOverItsWholeLength) {

@@ -107,10 +107,16 @@ class WineBox:
     # --- files inside it -------------------------------------------------
 
     def path(self, windows_path: str) -> Path:
-        """The Linux path of a C:\\ path inside the prefix."""
+        """The Linux path of a C:\\ path inside the prefix. As on Windows,
+        a name finds a file or directory whatever the case of either."""
         parts = PureWindowsPath(windows_path).parts
         assert parts[0].upper() == "C:\\", windows_path
-        return self.prefix.joinpath("drive_c", *parts[1:])
+        path = self.prefix / "drive_c"
+        for part in parts[1:]:
+            entries = path.iterdir() if path.is_dir() else []
+            path = next((entry for entry in entries
+                         if entry.name.lower() == part.lower()), path / part)
+        return path
 
     def put(self, windows_path: str, data: bytes):
         target = self.path(windows_path)

@@ -10,6 +10,7 @@
 ROOT is a directory under build/ that holds the environment.
 """
 
+import shutil
 import subprocess
 import sys
 from dataclasses import dataclass
@@ -142,7 +143,7 @@ SCENARIOS = [
 def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
     """Lays out system.ini and the setup directory; gives the profile."""
     for directory in (r"C:\PRODUCT", r"C:\Program Files\Dorvanix 4"):
-        subprocess.run(["rm", "-rf", str(box.path(directory))], check=True)
+        shutil.rmtree(box.path(directory), ignore_errors=True)
     setup = box.path(path_of(s.setup_at))
     setup.parent.mkdir(parents=True, exist_ok=True)
     if s.setup in ("program", "dated-1975"):

@@ -136,14 +136,6 @@ class WineBox:
                 ["wine", program], stdout=quiet, stderr=log,
                 env=dict(self.env, WINEDEBUG="+relay,+loaddll"))
 
-    def run(self, program: str) -> int:
-        process = self.start(program)
-        try:
-            return process.wait(RUN_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            raise Hung(f"{program} did not end within {RUN_TIMEOUT} s")
-
 
 def start_xvfb():
     """Starts an Xvfb on a free display; gives the display and its pid."""

@@ -17,7 +17,9 @@ export WINEPREFIX="$PWD/build/bench/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="msc
 # Both programs run without a display, wherever this is run from.
 unset DISPLAY WAYLAND_DISPLAY
 rm -rf build/bench && mkdir -p build/bench
-wineboot -i
+# A 64-bit prefix runs both builds; the 64-bit loader makes it, so that it is
+# made even where 32-bit programs cannot run.
+/usr/lib/wine/wine64 wineboot -i
 # One server for every run: let wineboot's end, then start one that stays.
 wineserver -w
 wineserver -p

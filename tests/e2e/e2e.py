@@ -7,21 +7,29 @@
     e2e.py ROOT run NAME                   run one scenario and check it
     e2e.py ROOT finish                     stop the environment
 
-ROOT is a directory under build/ that holds the environment.
+ROOT is a directory under build/ that holds the environment. Where this
+machine cannot run the build under Wine, prepare and run exit with 77, which
+CTest counts as skipped.
 """
 
+import json
 import shutil
 import subprocess
 import sys
 from dataclasses import dataclass
 from pathlib import Path
 
-from winebox import (PROGRAM, SYSTEM_INI, Hung, WineBox, hand_back,
-                     program_calls)
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
+from winebox import (PROGRAM, SETUP_KEY, SYSTEM_INI, Hung,  # noqa: E402
+                     Unavailable, WineBox, boot_registry, hand_back,
+                     program_calls, read)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
 OTHER_DIR = r"C:\PRODUCT\OTHER"
+# Where the example installer puts the product's setup.
+INSTALLED_DIR = r"C:\Program Files\Dorvanix 4\Setup"
+SKIPPED = 77
 
 
 def notice(path: str) -> bytes:
@@ -33,10 +41,14 @@ def notice(path: str) -> bytes:
             "Press ENTER to restart Windows.").encode("latin-1")
 
 
-def armed(shell=r"c:\windows\handback.exe", setup_dir=SETUP_DIR) -> bytes:
-    """A [boot] section as an installer leaves it, before Wine's own
-    sections; setup_dir None leaves the setup-directory entry out."""
-    lines = ["[boot]", "system.drv=system.drv", f"shell={shell}"]
+def armed(shell, setup_dir) -> bytes:
+    """A [boot] section of the file as an installer leaves it, before Wine's
+    own sections; an entry that is None is left out."""
+    if shell is None and setup_dir is None:
+        return b""
+    lines = ["[boot]", "system.drv=system.drv"]
+    if shell is not None:
+        lines.append(f"shell={shell}")
     if setup_dir is not None:
         lines.append(f"DorvanixSetupDir={setup_dir}")
     lines.append("drivers=mmsystem.dll")
@@ -88,12 +100,18 @@ def same_call(actual: tuple, expected: tuple) -> bool:
 @dataclass
 class Scenario:
     name: str
-    boot: bytes | None       # [boot] before Wine's stock system.ini
+    shell: str | None = r"c:\windows\handback.exe"  # the armed entries;
+    setup_dir: str | None = SETUP_DIR            # None leaves one out
+    layout: str = "9x"       # where [boot] lives: 9x (the file), nt (the
+                             # NT mapping), nt-wow (mapping with a default)
+    installer: bool = False  # armed by the example installer instead, and
+                             # started as the shell Windows would start
+    program: str = PROGRAM   # otherwise, the program started
     setup: str = "program"   # SETUP.EXE is: program, missing, directory,
                              # dated-1975 (a program), text (not a program)
     setup_at: str = SETUP_DIR
     restored: bool = True    # Shell names Explorer afterwards; otherwise
-                             # the file is left byte for byte as it was
+                             # [boot] is left as it was
     launched: str | None = None  # the path setup was started from
     notice: str | None = None    # the path the notice names
     restart: bool = False
@@ -107,43 +125,70 @@ def path_of(directory):
 
 
 SCENARIOS = [
-    Scenario("launched", armed(), launched=path_of(SETUP_DIR),
+    Scenario("launched", launched=path_of(SETUP_DIR),
              calls=check_calls("handback.exe") + RESTORE_CALLS
              + launch_calls(path_of(SETUP_DIR))),
-    Scenario("drive-relative-shell", armed(shell="C:HANDBACK.EXE"),
+    Scenario("drive-relative-shell", shell="C:HANDBACK.EXE",
              launched=path_of(SETUP_DIR)),
-    Scenario("trailing-backslash", armed(setup_dir=SETUP_DIR + "\\"),
+    Scenario("trailing-backslash", setup_dir=SETUP_DIR + "\\",
              launched=path_of(SETUP_DIR)),
-    Scenario("directory-with-spaces", armed(setup_dir=SPACED_DIR),
+    Scenario("directory-with-spaces", setup_dir=SPACED_DIR,
              setup_at=SPACED_DIR, launched=path_of(SPACED_DIR)),
-    Scenario("setup-missing", armed(), setup="missing",
+    Scenario("setup-missing", setup="missing",
              notice=path_of(SETUP_DIR), restart=True,
              calls=check_calls("handback.exe") + RESTORE_CALLS
              + notice_calls(path_of(SETUP_DIR))),
-    Scenario("setup-is-a-directory", armed(), setup="directory",
+    Scenario("setup-is-a-directory", setup="directory",
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("setup-dated-1975", armed(), setup="dated-1975",
+    Scenario("setup-dated-1975", setup="dated-1975",
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("setup-not-a-program", armed(), setup="text",
+    Scenario("setup-not-a-program", setup="text",
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("setup-dir-empty", armed(setup_dir=""), restart=True,
+    Scenario("setup-dir-empty", setup_dir="", restart=True,
              calls=check_calls("handback.exe") + RESTORE_CALLS
              + [("ExitWindowsEx", 2, 0)]),
-    Scenario("setup-dir-missing", armed(setup_dir=None), restart=True),
-    Scenario("shell-names-another", armed(shell=r"C:\PRODUCT\INSTALL.EXE"),
+    Scenario("setup-dir-missing", setup_dir=None, restart=True),
+    Scenario("shell-names-another", shell=r"C:\PRODUCT\INSTALL.EXE",
              restored=False, calls=check_calls("INSTALL.EXE")),
-    Scenario("shell-with-arguments",
-             armed(shell=r"C:\TOOLS\HANDBACK.EXE /x"), restored=False),
-    Scenario("no-boot-section", None, restored=False),
-    Scenario("no-system-ini", None, restored=False, no_ini=True),
-    Scenario("write-refused", armed(), restored=False, immutable=True),
+    Scenario("shell-with-arguments", shell=r"C:\TOOLS\HANDBACK.EXE /x",
+             restored=False),
+    Scenario("no-boot-section", shell=None, setup_dir=None, restored=False),
+    Scenario("no-system-ini", restored=False, no_ini=True),
+    Scenario("write-refused", restored=False, immutable=True),
+    # Armed by the example installer, on each family's layout of [boot].
+    Scenario("installer-9x", installer=True, launched=path_of(INSTALLED_DIR)),
+    Scenario("installer-nt", installer=True, layout="nt",
+             launched=path_of(INSTALLED_DIR)),
+    Scenario("installer-nt-wow", installer=True, layout="nt-wow",
+             launched=path_of(INSTALLED_DIR)),
+    # [boot] mapped to the registry, armed there as the installer arms it.
+    Scenario("nt-launched", layout="nt", launched=path_of(SETUP_DIR)),
+    Scenario("nt-wow-launched", layout="nt-wow", launched=path_of(SETUP_DIR)),
+    Scenario("nt-setup-missing", layout="nt", setup="missing",
+             notice=path_of(SETUP_DIR), restart=True),
+    Scenario("nt-wow-setup-missing", layout="nt-wow", setup="missing",
+             notice=path_of(SETUP_DIR), restart=True),
+    Scenario("nt-no-match", layout="nt-wow", shell=r"C:\PRODUCT\INSTALL.EXE",
+             restored=False),
 ]
 
 
 def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
-    """Lays out system.ini and the setup directory; gives the profile."""
+    """Lays out system.ini and the setup directory, or has the example
+    installer do it; gives the profile."""
     for directory in (r"C:\PRODUCT", r"C:\Program Files\Dorvanix 4"):
         shutil.rmtree(box.path(directory), ignore_errors=True)
+    ini = box.path(SYSTEM_INI)
+    ini.unlink(missing_ok=True)
+    if s.installer:
+        ini.write_bytes(box.stock_system_ini)
+        box.install()
+        return read(ini)
+    if not s.no_ini:
+        boot = {"9x": armed(s.shell, s.setup_dir),
+                "nt": armed(None, s.setup_dir), "nt-wow": b""}[s.layout]
+        ini.write_bytes(boot + box.stock_system_ini)
+
     setup = box.path(path_of(s.setup_at))
     setup.parent.mkdir(parents=True, exist_ok=True)
     if s.setup in ("program", "dated-1975"):
@@ -156,14 +201,22 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
         setup.write_bytes(b"This is not a program.\r\n")
     # A second, unrecorded setup must never be the one that runs.
     box.put(path_of(OTHER_DIR), box.sample_setup)
+    return read(ini)
 
-    ini = box.path(SYSTEM_INI)
-    ini.unlink(missing_ok=True)
-    if s.no_ini:
-        return None
-    profile = (s.boot or b"") + box.stock_system_ini
-    ini.write_bytes(profile)
-    return profile
+
+def arm_registry(box: WineBox, s: Scenario):
+    """Imports the scenario's registry, unless the last import left it so."""
+    wanted = boot_registry(s.layout, s.shell, s.setup_dir)
+    last = box.root / "registry.reg"
+    if read(last) != wanted.encode("latin-1"):
+        box.import_registry(wanted)
+    # What the program or the installer writes there is undone next time.
+    last.write_text(wanted if s.layout == "9x" and not s.installer else "")
+
+
+def boot(box: WineBox) -> tuple:
+    """The two entries of [boot] as Windows reads them."""
+    return box.boot_entry("shell"), box.boot_entry(SETUP_KEY)
 
 
 def entries(profile: bytes):
@@ -184,7 +237,8 @@ def entries(profile: bytes):
     return result
 
 
-def check(s: Scenario, before: bytes | None, seen, calls) -> list[str]:
+def check(s: Scenario, before: bytes | None, seen, calls,
+          boot_before=None, boot_after=None) -> list[str]:
     faults = []
 
     def expect(what, actual, expected):
@@ -192,7 +246,11 @@ def check(s: Scenario, before: bytes | None, seen, calls) -> list[str]:
             faults.append(f"{what}: expected {expected!r}, got {actual!r}")
 
     expect("exit status", seen.status, 0)
-    if s.restored:
+    if boot_before is not None:
+        shell, setup_dir = boot_before
+        expect("[boot] afterwards", boot_after,
+               ("EXPLORER.EXE" if s.restored else shell, setup_dir))
+    if s.restored and s.layout == "9x":
         after = seen.system_ini or b""
         want = [(sec, key, "EXPLORER.EXE" if (sec, key) == ("[boot]", "shell")
                  else value) for sec, key, value in entries(before)]
@@ -218,13 +276,20 @@ def check(s: Scenario, before: bytes | None, seen, calls) -> list[str]:
 
 
 def run(box: WineBox, s: Scenario) -> list[str]:
+    arm_registry(box, s)
     before = prepare_files(box, s)
+    # Where [boot] may live elsewhere than the file, it is read as Windows
+    # reads it, and the program started is the shell Windows would start.
+    watch = s.installer or s.layout != "9x"
+    boot_before = boot(box) if watch else None
+    program = boot_before[0] if s.installer else s.program
     ini = box.path(SYSTEM_INI)
     if s.immutable:
         subprocess.run(["chattr", "+i", str(ini)], check=True)
     trace = box.root / f"{s.name}.relay" if s.calls is not None else None
     try:
-        seen = hand_back(box, restart_expected=s.restart, trace=trace)
+        seen = hand_back(box, restart_expected=s.restart, program=program,
+                         trace=trace)
     except Hung as hung:
         return [str(hung)]
     finally:
@@ -234,7 +299,8 @@ def run(box: WineBox, s: Scenario) -> list[str]:
           f"notice {'shown' if seen.notices else 'none'}; "
           f"restart {'asked' if seen.restart else 'not asked'}")
     calls = program_calls(trace, box.path(PROGRAM)) if trace else None
-    return check(s, before, seen, calls)
+    return check(s, before, seen, calls, boot_before,
+                 boot(box) if watch else None)
 
 
 def main(argv):
@@ -243,12 +309,22 @@ def main(argv):
         return 0
     box = WineBox(Path(argv[1]))
     command = argv[2]
+    unavailable = box.root / "unavailable.json"
     if command == "prepare":
-        box.create(*(Path(p) for p in argv[3:6]))
+        try:
+            box.create(*(Path(p) for p in argv[3:6]))
+        except Unavailable as why:
+            box.root.mkdir(parents=True, exist_ok=True)
+            unavailable.write_text(json.dumps(str(why)))
+            print(f"skipped: {why}")
+            return SKIPPED
         return 0
     if command == "finish":
         box.destroy()
         return 0
+    if unavailable.exists():
+        print(f"skipped: {json.loads(unavailable.read_text())}")
+        return SKIPPED
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     faults = run(box, scenario)
     for fault in faults:

@@ -1,9 +1,11 @@
 """A scratch Windows environment under Wine, with an X display of its own,
 in which the real handback.exe runs as the shell and is watched from beside.
 
-The environment outlives any one process: `create` makes the prefix, starts a
-persistent Wine server and an Xvfb, and writes their details to state.json;
-later processes open it again with `WineBox(root)`; `destroy` stops both.
+The environment outlives any one process: `create` makes the prefix, of the
+width of the handback.exe it is given (a 64-bit Windows for the x64 build, a
+32-bit one for the x86 build), starts a persistent Wine server and an Xvfb,
+and writes their details to state.json; later processes open it again with
+`WineBox(root)`; `destroy` stops both.
 """
 
 import json
@@ -20,6 +22,24 @@ PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
 RECORDS = r"C:\e2e"
 SYSTEM_INI = r"C:\windows\system.ini"
+INSTALLER = r"C:\e2e\DORVANIX-SETUP.EXE"
+EXAMPLE = (Path(__file__).resolve().parents[1]
+           / "examples/nsis/dorvanix-setup.nsi")
+
+# Where the Windows NT family keeps [boot] of system.ini: the mapping names a
+# registry key for each entry, Winlogon's own value for the shell.
+NT = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
+MAPPING = NT + r"\IniFileMapping\system.ini"
+WINLOGON = NT + r"\Winlogon"
+WOW_BOOT = NT + r"\WOW\boot"
+MAPPED_ROOTS = {"SYS:": r"HKEY_LOCAL_MACHINE\Software",
+                "USR:": r"HKEY_CURRENT_USER\Software"}
+SETUP_KEY = "DorvanixSetupDir "
+
+# Wine's loader and prefix for each PE machine: each build runs in a Windows
+# of its own width.
+WINDOWS_OF = {0x014C: ("win32", "/usr/lib/wine/wine"),
+              0x8664: ("win64", "/usr/lib/wine/wine64")}
 
 # The Win32 calls the program makes; a relay trace shows only these.
 PROGRAM_CALLS = ("GetWindowsDirectoryA", "GetModuleFileNameA", "CharUpperBuffA",
@@ -39,6 +59,10 @@ class Hung(Exception):
     pass
 
 
+class Unavailable(Exception):
+    """This machine cannot run programs of the build's width under Wine."""
+
+
 class WineBox:
     def __init__(self, root: Path):
         self.root = Path(root).resolve()  # Wine wants an absolute prefix
@@ -47,22 +71,35 @@ class WineBox:
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("DISPLAY", None)
+        self.loader = None
         if self.state_file.exists():
             state = json.loads(self.state_file.read_text())
+            self.use(state["loader"], state["arch"])
             self.env["DISPLAY"] = state["display"]
+
+    def use(self, loader, arch):
+        self.loader = loader
+        self.env["WINEARCH"] = arch
 
     # --- the environment -------------------------------------------------
 
     def create(self, handback: Path, setup: Path, observer: Path):
+        """Makes the environment for the build `handback`, with the example
+        installer built for it; raises Unavailable where it cannot run."""
         self.destroy()
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True,
-                       timeout=300, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        arch, loader = WINDOWS_OF[pe_machine(handback)]
+        try:
+            subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL)
+        except OSError as error:
+            raise Unavailable(f"{loader} cannot run here: {error}")
+        self.use(loader, arch)
+        self.wine("wineboot", "-i", timeout=300)
         display, xvfb_pid = start_xvfb()
         self.state_file.write_text(json.dumps(
-            {"display": display, "xvfb": xvfb_pid}))
+            {"display": display, "xvfb": xvfb_pid, "loader": loader,
+             "arch": arch}))
         self.env["DISPLAY"] = display
         # One server for every run, so that each run starts as fast as it
         # can: the one that wineboot left is replaced by a persistent one.
@@ -71,11 +108,12 @@ class WineBox:
         subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
         # Its output must not be ours: a test run waits for it to close.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True, **quiet)
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug",
-                        "/v", "RelayInclude", "/d", ";".join(PROGRAM_CALLS),
-                        "/f"], env=self.env, check=True, **quiet)
+        self.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v",
+                  "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
+        self.put(INSTALLER, build_installer(handback, setup, arch,
+                                            self.root).read_bytes())
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
         (self.root / "stock-system.ini").write_bytes(
             self.path(SYSTEM_INI).read_bytes())
@@ -123,18 +161,104 @@ class WineBox:
         target.parent.mkdir(parents=True, exist_ok=True)
         target.write_bytes(data)
 
+    # --- the registry and [boot] ----------------------------------------
+
+    def values(self, key: str) -> dict[str, str]:
+        """The values of a registry key, by lower-case name; "(default)"
+        only when it is set. A missing key has none."""
+        out = self.root / "reg-query.txt"
+        with open(out, "wb") as file:
+            subprocess.run([self.loader, "reg", "query", key], env=self.env,
+                           stdout=file, stderr=subprocess.DEVNULL)
+        lines = out.read_text("latin-1").splitlines()
+        return {m[1].lower(): m[2] for m in map(REG_VALUE.match, lines) if m}
+
+    def import_registry(self, text: str):
+        self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
+        self.wine("reg", "import", r"C:\e2e\import.reg")
+
+    def boot_entry(self, key: str) -> str | None:
+        """An entry of [boot] of system.ini, read from where Windows keeps
+        it: the registry value the NT mapping names for it, or the file."""
+        mapping = self.values(MAPPING + r"\boot")
+        target = mapping.get(key.lower()) or mapping.get("(default)")
+        if target:
+            root = MAPPED_ROOTS[target[:4].upper()]
+            return self.values(f"{root}\\{target[4:]}").get(key.lower())
+        return ini_entry(read(self.path(SYSTEM_INI), b""), "boot", key)
+
     # --- programs --------------------------------------------------------
+
+    def wine(self, *args, timeout=RUN_TIMEOUT):
+        subprocess.run([self.loader, *args], env=self.env, check=True,
+                       timeout=timeout, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def start(self, program: str, trace: Path | None = None):
         """Starts a program; with a trace file, under Wine's relay trace."""
         quiet = subprocess.DEVNULL
         if trace is None:
-            return subprocess.Popen(["wine", program], env=self.env,
+            return subprocess.Popen([self.loader, program], env=self.env,
                                     stdout=quiet, stderr=quiet)
         with open(trace, "wb") as log:
             return subprocess.Popen(
-                ["wine", program], stdout=quiet, stderr=log,
+                [self.loader, program], stdout=quiet, stderr=log,
                 env=dict(self.env, WINEDEBUG="+relay,+loaddll"))
+
+    def install(self):
+        """Runs the example installer silently, as a product's would run."""
+        self.wine(INSTALLER, "/S")
+
+
+def boot_registry(layout: str, shell=None, setup_dir=None) -> str:
+    """The registry of a Windows to import, with [boot] armed there.
+    Layout "9x": no mapping, [boot] lives in the file, and Winlogon's Shell
+    is Explorer. "nt": the stock mapping, which sends `shell` to Winlogon's
+    value and leaves the other entries in the file. "nt-wow": the mapping
+    with a default, which sends them to WOW\boot."""
+    def text(value):
+        return '"' + value.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+    def mapped(key):  # how the mapping names a key of HKLM\Software
+        return text("SYS:" + key.split("\\Software\\", 1)[1])
+
+    nt = layout != "9x"
+    lines = ["Windows Registry Editor Version 5.00", f"[-{MAPPING}]",
+             f"[-{WOW_BOOT}]", f"[{WINLOGON}]",
+             '"Shell"=' + text(shell if nt and shell else "explorer.exe")]
+    if nt:
+        lines += [f"[{MAPPING}\\boot]", '"Shell"=' + mapped(WINLOGON)]
+    if layout == "nt-wow":
+        lines.append("@=" + mapped(WOW_BOOT))
+        if setup_dir is not None:
+            lines += [f"[{WOW_BOOT}]", text(SETUP_KEY) + "=" + text(setup_dir)]
+    return "\r\n".join(lines) + "\r\n"
+
+
+def build_installer(handback: Path, setup: Path, arch: str, out: Path) -> Path:
+    """The example installer, bundling this build and the sample setup."""
+    installer = out / "dorvanix-setup.exe"
+    width = ["-DWIN64"] if arch == "win64" else []
+    subprocess.run(["makensis", "-V2", *width,
+                    f"-DHANDBACK={handback.resolve()}",
+                    f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
+                    str(EXAMPLE)], check=True, stdout=subprocess.DEVNULL)
+    return installer
+
+
+def ini_entry(profile: bytes, section: str, key: str) -> str | None:
+    """An entry of a profile file, matched as Windows' profile service
+    matches it: without regard to case or to blanks around the names."""
+    inside = False
+    for line in profile.decode("latin-1").splitlines():
+        text = line.strip()
+        if text.startswith("["):
+            inside = text[1:].split("]")[0].strip().lower() == section.lower()
+        elif inside and "=" in text:
+            name, value = text.split("=", 1)
+            if name.strip().lower() == key.strip().lower():
+                return value.strip()
+    return None
 
 
 def start_xvfb():
@@ -179,11 +303,12 @@ def wait_for(condition, seconds: float) -> bool:
     return True
 
 
-def hand_back(box: WineBox, restart_expected: bool, hold_notice=False,
-              on_notice=None, trace: Path | None = None) -> Observed:
+def hand_back(box: WineBox, restart_expected: bool, program=PROGRAM,
+              hold_notice=False, on_notice=None,
+              trace: Path | None = None) -> Observed:
     """Runs the program once with the observer beside it.
 
-    The caller has prepared system.ini and the setup directory. With
+    The caller has armed the hand-back and laid out the setup directory. With
     hold_notice, a notice stays up until on_notice(box) has returned. With a
     trace file, the program runs under Wine's relay trace.
     """
@@ -197,18 +322,18 @@ def hand_back(box: WineBox, restart_expected: bool, hold_notice=False,
     observer = box.start(OBSERVER)
     if not wait_for((records / "ready").exists, 30):
         raise RuntimeError("the observer did not start")
-    program = box.start(PROGRAM, trace)
+    process = box.start(program, trace)
     if hold_notice:
         wait_for(lambda: (records / "holding").exists()
-                 or program.poll() is not None, RUN_TIMEOUT)
-        if program.poll() is None:
+                 or process.poll() is not None, RUN_TIMEOUT)
+        if process.poll() is None:
             on_notice(box)
         (records / "release").touch()
     try:
-        status = program.wait(RUN_TIMEOUT)
+        status = process.wait(RUN_TIMEOUT)
     except subprocess.TimeoutExpired:
-        program.kill()
-        raise Hung(f"{PROGRAM} did not end within {RUN_TIMEOUT} s")
+        process.kill()
+        raise Hung(f"{program} did not end within {RUN_TIMEOUT} s")
 
     restart = records / "restart.txt"
     if restart_expected:
@@ -235,6 +360,7 @@ RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+?\.(\w+)\((.*)\) "
                         r"ret=([0-9a-f]+)$")
 RELAY_ARG = re.compile(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)')
 LOADED = re.compile(r'Loaded L"(.*)" at ([0-9a-f]+): native')
+REG_VALUE = re.compile(r"^    (.*?)    REG_\w+    (.*)$")
 
 
 def program_calls(trace: Path, image: Path) -> list[tuple]:
@@ -262,6 +388,12 @@ def image_size(image: Path) -> int:
     data = image.read_bytes()
     optional = int.from_bytes(data[0x3C:0x40], "little") + 24
     return int.from_bytes(data[optional + 56:optional + 60], "little")
+
+
+def pe_machine(image: Path) -> int:
+    data = image.read_bytes()
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    return int.from_bytes(data[header + 4:header + 6], "little")
 
 
 def decode(text: str) -> str:

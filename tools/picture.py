@@ -8,8 +8,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from e2e import Scenario, armed, prepare_files
-from winebox import WineBox, hand_back
+from winebox import SETUP_KEY, WineBox, hand_back
 
 
 def main(argv):
@@ -18,20 +17,20 @@ def main(argv):
     box.create(build / "handback.exe", build / "tests/e2e/SetupStandIn.exe",
                build / "tests/e2e/Observer.exe")
     try:
-        prepare_files(box, Scenario("picture", armed(), setup="missing"))
+        # Armed by the example installer, and its setup gone since.
+        box.install()
+        box.path(box.boot_entry(SETUP_KEY) + r"\SETUP.EXE").unlink()
         # With no window manager on the display, Wine draws the frame and
         # caption itself only when its windows are not managed.
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver",
-                        "/v", "Managed", "/d", "N", "/f"], env=box.env,
-                       check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        box.wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
+                 "Managed", "/d", "N", "/f")
 
         def snap(box):
             subprocess.run(["import", "-display", box.display, "-window",
                             "Setup Error", str(out)], env=box.env, check=True)
 
         seen = hand_back(box, restart_expected=True, hold_notice=True,
-                         on_notice=snap)
+                         on_notice=snap, program=box.boot_entry("shell"))
     finally:
         box.destroy()
     if not seen.notices or not out.exists():

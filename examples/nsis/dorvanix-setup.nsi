@@ -1,0 +1,84 @@
+; A product's installer that must restart Windows in the middle of its setup
+; and carry on afterwards. It installs HANDBACK.EXE and the product's
+; SETUP.EXE, then arms the hand-back: for the next start of Windows,
+; HANDBACK.EXE is the shell; it gives the shell back to Explorer and starts
+; SETUP.EXE again from the directory recorded here.
+;
+; One script, one installer for each kind of Windows:
+;   makensis -DHANDBACK=x86/handback.exe -DSETUP=SETUP.EXE dorvanix-setup.nsi
+;   makensis -DWIN64 -DHANDBACK=x64/handback.exe -DSETUP=SETUP.EXE dorvanix-setup.nsi
+; OUTFILE names the installer it writes.
+;
+; Both entries are written through the profile API (WriteINIStr), never into
+; the text of SYSTEM.INI: Windows 9x keeps [boot] in the file, but the NT
+; family (XP to 11) maps it to the registry, with `shell` in Winlogon's own
+; value. The profile API writes where the Windows it runs on keeps each
+; entry, in the registry view of the installer itself. That is why each
+; Windows gets an installer of its own width: on 64-bit Windows, a 32-bit
+; installer would arm the 32-bit view, which Winlogon never reads.
+
+!ifdef WIN64
+  Target amd64-unicode
+!endif
+; The 32-bit installer keeps NSIS's default, ANSI, like HANDBACK.EXE itself,
+; so it runs on Windows 9x too.
+
+!include LogicLib.nsh
+!include x64.nsh
+
+!ifndef HANDBACK | SETUP
+  !error "Define HANDBACK and SETUP: the paths of handback.exe and SETUP.EXE."
+!endif
+!ifndef OUTFILE
+  !ifdef WIN64
+    !define OUTFILE "dorvanix-setup-x64.exe"
+  !else
+    !define OUTFILE "dorvanix-setup-x86.exe"
+  !endif
+!endif
+
+Name "Dorvanix 4"
+OutFile "${OUTFILE}"
+; Winlogon's key may be written by administrators only.
+RequestExecutionLevel admin
+!ifdef WIN64
+  InstallDir "$PROGRAMFILES64\Dorvanix 4"
+!else
+  InstallDir "$PROGRAMFILES\Dorvanix 4"
+!endif
+
+Page directory
+Page instfiles
+
+Function .onInit
+!ifndef WIN64
+  ${If} ${RunningX64}
+    MessageBox MB_OK|MB_ICONSTOP "This is the installer for 32-bit Windows. \
+        Please run the 64-bit one." /SD IDOK
+    Abort
+  ${EndIf}
+!endif
+FunctionEnd
+
+Section
+  SetOutPath "$INSTDIR\Setup"
+  File "/oname=SETUP.EXE" "${SETUP}"
+  SetOutPath "$INSTDIR"
+  File "/oname=HANDBACK.EXE" "${HANDBACK}"
+
+  ; The directory HANDBACK.EXE starts SETUP.EXE from. The key ends in a
+  ; blank, and a registry value of the NT mapping is found only by its exact
+  ; name, so it is written exactly as the program reads it.
+  WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "DorvanixSetupDir " "$INSTDIR\Setup"
+  ; Last, so the shell is never armed without a directory. Unquoted: the
+  ; program compares the file name at the end of the entry with its own,
+  ; and a closing quote would be part of it.
+  WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "shell" "$INSTDIR\HANDBACK.EXE"
+  SetRebootFlag true
+SectionEnd
+
+Function .onInstSuccess
+  MessageBox MB_YESNO|MB_ICONQUESTION "Setup continues once Windows has \
+      restarted. Restart now?" /SD IDNO IDNO +2
+    Reboot
+FunctionEnd

@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Performs one real hand-back under Wine, armed by the example installer,
+and tells what happened.
+
+    demo.py BUILD_DIR DEMO_DIR [--nt] [--failure]
+
+BUILD_DIR is a Windows build (build/windows-x64); DEMO_DIR receives the
+scratch environment. The example installer, built for that build with a
+sample setup program, installs and arms the hand-back; then Windows
+"restarts": the shell it has registered is started as Windows would start
+it. With --nt, [boot] of SYSTEM.INI is mapped to the registry as on Windows
+XP to 11. With --failure, the installed SETUP.EXE is gone by then, so the
+program shows its notice and asks for a restart.
+"""
+
+import sys
+from pathlib import Path
+
+from winebox import (SETUP_KEY, SYSTEM_INI, WINLOGON, WineBox, boot_registry,
+                     hand_back, ini_entry, read)
+
+
+def show_boot(box: WineBox, nt: bool):
+    """The two entries, where this Windows keeps them."""
+    if nt:
+        print(f"    {WINLOGON}")
+        print(f"        Shell = {box.values(WINLOGON).get('shell')}")
+    profile = read(box.path(SYSTEM_INI), b"")
+    for key in ([] if nt else ["shell"]) + [SETUP_KEY]:
+        print(f"    {SYSTEM_INI} [boot] {key.strip()} = "
+              f"{ini_entry(profile, 'boot', key)}")
+
+
+def main(argv):
+    build, root = Path(argv[1]), Path(argv[2])
+    nt, failure = "--nt" in argv, "--failure" in argv
+    box = WineBox(root)
+    print(f"Making a scratch Windows environment in {box.prefix} ...")
+    box.create(build / "handback.exe", build / "tests/e2e/SetupStandIn.exe",
+               build / "tests/e2e/Observer.exe")
+    try:
+        if nt:
+            print("Mapping [boot] of SYSTEM.INI to the registry, as Windows "
+                  "XP to 11 do (Shell to Winlogon's value).")
+            box.import_registry(boot_registry("nt"))
+        print("\nRunning the example installer silently "
+              "(examples/nsis/dorvanix-setup.nsi) ...")
+        box.install()
+        print("It armed the hand-back:")
+        show_boot(box, nt)
+        setup = box.boot_entry(SETUP_KEY) + r"\SETUP.EXE"
+        if failure:
+            box.path(setup).unlink()
+            print(f"{setup}: removed, so the program will not find it")
+        else:
+            print(f"{setup}: the sample setup program")
+
+        shell = box.boot_entry("shell")
+        print(f"\nWindows restarts and starts its shell, {shell} ...")
+        seen = hand_back(box, restart_expected=failure, program=shell)
+        print(f"It ended with exit status {seen.status}.")
+
+        print("\nAfterwards:")
+        show_boot(box, nt)
+        if seen.launched:
+            command_line, waiting = seen.launched.split("\r\n")
+            print(f"\nSetup started, with command line: {command_line}")
+            print(f"The sample setup program {waiting}.")
+        else:
+            print("\nSetup started: no")
+        if seen.notices:
+            print('Notice shown, captioned "Setup Error":')
+            for line in seen.notices.decode("latin-1").split("\r"):
+                print("    " + line)
+        else:
+            print("Notice shown: none")
+        asked = "yes (the session was asked to end)" if seen.restart else "no"
+        print(f"Restart asked: {asked}")
+    finally:
+        box.destroy()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -12,7 +12,6 @@ machine cannot run the build under Wine, prepare and run exit with 77, which
 CTest counts as skipped.
 """
 
-import json
 import shutil
 import subprocess
 import sys
@@ -309,13 +308,13 @@ def main(argv):
         return 0
     box = WineBox(Path(argv[1]))
     command = argv[2]
-    unavailable = box.root / "unavailable.json"
+    unavailable = box.root / "unavailable.txt"
     if command == "prepare":
         try:
             box.create(*(Path(p) for p in argv[3:6]))
         except Unavailable as why:
             box.root.mkdir(parents=True, exist_ok=True)
-            unavailable.write_text(json.dumps(str(why)))
+            unavailable.write_text(str(why))
             print(f"skipped: {why}")
             return SKIPPED
         return 0
@@ -323,7 +322,7 @@ def main(argv):
         box.destroy()
         return 0
     if unavailable.exists():
-        print(f"skipped: {json.loads(unavailable.read_text())}")
+        print(f"skipped: {unavailable.read_text()}")
         return SKIPPED
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     faults = run(box, scenario)

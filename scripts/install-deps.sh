@@ -6,7 +6,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
 for pkg in cmake g++ make googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev \
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-  python3 wine wine64 wine32:i386 xvfb x11-utils imagemagick nsis; do
+  python3 python3-pefile osslsigncode openssl wine wine64 wine32:i386 xvfb x11-utils imagemagick \
+  nsis; do
   have "$pkg" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

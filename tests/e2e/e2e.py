@@ -2,7 +2,7 @@
 """End-to-end hand-backs of the real handback.exe under Wine.
 
     e2e.py list                            the scenario names
-    e2e.py ROOT prepare HANDBACK SETUP OBSERVER
+    e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED
                                            make the scratch environment
     e2e.py ROOT run NAME                   run one scenario and check it
     e2e.py ROOT finish                     stop the environment
@@ -26,8 +26,10 @@ from winebox import (PROGRAM, SETUP_KEY, SYSTEM_INI, Hung,  # noqa: E402
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
 OTHER_DIR = r"C:\PRODUCT\OTHER"
-# Where the example installer puts the product's setup.
+# Where the example installer puts the product's setup, and a signed copy of
+# the program.
 INSTALLED_DIR = r"C:\Program Files\Dorvanix 4\Setup"
+SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 SKIPPED = 77
 
 
@@ -154,6 +156,8 @@ SCENARIOS = [
     Scenario("no-boot-section", shell=None, setup_dir=None, restored=False),
     Scenario("no-system-ini", restored=False, no_ini=True),
     Scenario("write-refused", restored=False, immutable=True),
+    Scenario("signed-launched", shell=SIGNED, program=SIGNED,
+             launched=path_of(SETUP_DIR)),
     # Armed by the example installer, on each family's layout of [boot].
     Scenario("installer-9x", installer=True, launched=path_of(INSTALLED_DIR)),
     Scenario("installer-nt", installer=True, layout="nt",
@@ -317,6 +321,7 @@ def main(argv):
             unavailable.write_text(str(why))
             print(f"skipped: {why}")
             return SKIPPED
+        box.put(SIGNED, Path(argv[6]).read_bytes())
         return 0
     if command == "finish":
         box.destroy()

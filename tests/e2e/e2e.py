@@ -209,7 +209,8 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
 
 def arm_registry(box: WineBox, s: Scenario):
     """Imports the scenario's registry, unless the last import left it so."""
-    wanted = boot_registry(s.layout, s.shell, s.setup_dir)
+    armed_here = () if s.installer else (s.shell, s.setup_dir)
+    wanted = boot_registry(s.layout, *armed_here)
     last = box.root / "registry.reg"
     if read(last) != wanted.encode("latin-1"):
         box.import_registry(wanted)

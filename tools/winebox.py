@@ -246,19 +246,30 @@ def build_installer(handback: Path, setup: Path, arch: str, out: Path) -> Path:
     return installer
 
 
+def entries(profile: bytes):
+    """(section, key, value) of each entry, and other lines as they are."""
+    result, section = [], None
+    for line in profile.decode("latin-1").splitlines():
+        text = line.strip()
+        if not text:
+            continue
+        if text.startswith("["):
+            section = text.lower()
+            result.append((section, None, text))
+        elif "=" in text and not text.startswith(";"):
+            key, value = text.split("=", 1)
+            result.append((section, key.strip().lower(), value.strip()))
+        else:
+            result.append((section, None, text))
+    return result
+
+
 def ini_entry(profile: bytes, section: str, key: str) -> str | None:
     """An entry of a profile file, matched as Windows' profile service
     matches it: without regard to case or to blanks around the names."""
-    inside = False
-    for line in profile.decode("latin-1").splitlines():
-        text = line.strip()
-        if text.startswith("["):
-            inside = text[1:].split("]")[0].strip().lower() == section.lower()
-        elif inside and "=" in text:
-            name, value = text.split("=", 1)
-            if name.strip().lower() == key.strip().lower():
-                return value.strip()
-    return None
+    wanted = (f"[{section.lower()}]", key.strip().lower())
+    return next((value for *place, value in entries(profile)
+                 if tuple(place) == wanted), None)
 
 
 def start_xvfb():

@@ -20,7 +20,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 from winebox import (PROGRAM, SETUP_KEY, SYSTEM_INI, Hung,  # noqa: E402
-                     Unavailable, WineBox, boot_registry, hand_back,
+                     Unavailable, WineBox, boot_registry, entries, hand_back,
                      program_calls, read)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
@@ -221,24 +221,6 @@ def arm_registry(box: WineBox, s: Scenario):
 def boot(box: WineBox) -> tuple:
     """The two entries of [boot] as Windows reads them."""
     return box.boot_entry("shell"), box.boot_entry(SETUP_KEY)
-
-
-def entries(profile: bytes):
-    """(section, key, value) of each entry, and other lines as they are."""
-    result, section = [], None
-    for line in profile.decode("latin-1").splitlines():
-        text = line.strip()
-        if not text:
-            continue
-        if text.startswith("["):
-            section = text.lower()
-            result.append((section, None, text))
-        elif "=" in text and not text.startswith(";"):
-            key, value = text.split("=", 1)
-            result.append((section, key.strip().lower(), value.strip()))
-        else:
-            result.append((section, None, text))
-    return result
 
 
 def check(s: Scenario, before: bytes | None, seen, calls,

@@ -30,7 +30,7 @@ def main(argv):
                             "Setup Error", str(out)], env=box.env, check=True)
 
         seen = hand_back(box, restart_expected=True, hold_notice=True,
-                         on_notice=snap, program=box.boot_entry("shell"))
+                         on_notice=snap, command=(box.boot_entry("shell"),))
     finally:
         box.destroy()
     if not seen.notices or not out.exists():

@@ -32,6 +32,10 @@ NT = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
 MAPPING = NT + r"\IniFileMapping\system.ini"
 WINLOGON = NT + r"\Winlogon"
 WOW_BOOT = NT + r"\WOW\boot"
+# UAC's policy, and what Windows starts once at its next start.
+CURRENT = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"
+POLICIES = CURRENT + r"\Policies\System"
+RUNONCE = CURRENT + r"\RunOnce"
 MAPPED_ROOTS = {"SYS:": r"HKEY_LOCAL_MACHINE\Software",
                 "USR:": r"HKEY_CURRENT_USER\Software"}
 SETUP_KEY = "DorvanixSetupDir "
@@ -194,24 +198,29 @@ class WineBox:
                        timeout=timeout, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
-    def start(self, program: str, trace: Path | None = None):
+    def start(self, *command: str, trace: Path | None = None):
         """Starts a program; with a trace file, under Wine's relay trace."""
         quiet = subprocess.DEVNULL
         if trace is None:
-            return subprocess.Popen([self.loader, program], env=self.env,
+            return subprocess.Popen([self.loader, *command], env=self.env,
                                     stdout=quiet, stderr=quiet)
         with open(trace, "wb") as log:
             return subprocess.Popen(
-                [self.loader, program], stdout=quiet, stderr=log,
+                [self.loader, *command], stdout=quiet, stderr=log,
                 env=dict(self.env, WINEDEBUG="+relay,+loaddll"))
 
-    def install(self):
-        """Runs the example installer silently, as a product's would run."""
-        self.wine(INSTALLER, "/S")
+    def install(self) -> int:
+        """Runs the example installer silently, as a product's would run;
+        gives its exit status."""
+        return subprocess.run([self.loader, INSTALLER, "/S"], env=self.env,
+                              timeout=RUN_TIMEOUT).returncode
 
 
-def boot_registry(layout: str, shell=None, setup_dir=None) -> str:
-    """The registry of a Windows to import, with [boot] armed there.
+def boot_registry(layout: str, shell=None, setup_dir=None,
+                  enable_lua: int | None = 0, windows: str | None = None) -> str:
+    """The registry of a Windows to import, with [boot] armed there, UAC's
+    EnableLUA (None: the value is missing), nothing in RunOnce, and the
+    version Wine reports (such as "winxp"; None: its default, Windows 7).
     Layout "9x": no mapping, [boot] lives in the file, and Winlogon's Shell
     is Explorer. "nt": the stock mapping, which sends `shell` to Winlogon's
     value and leaves the other entries in the file. "nt-wow": the mapping
@@ -223,8 +232,12 @@ def boot_registry(layout: str, shell=None, setup_dir=None) -> str:
         return text("SYS:" + key.split("\\Software\\", 1)[1])
 
     nt = layout != "9x"
+    lua = "-" if enable_lua is None else f"dword:{enable_lua:08x}"
     lines = ["Windows Registry Editor Version 5.00", f"[-{MAPPING}]",
-             f"[-{WOW_BOOT}]", f"[{WINLOGON}]",
+             f"[-{WOW_BOOT}]", f"[-{RUNONCE}]", f"[{POLICIES}]",
+             f'"EnableLUA"={lua}', r"[HKEY_CURRENT_USER\Software\Wine]",
+             '"Version"=' + (text(windows) if windows else "-"),
+             f"[{WINLOGON}]",
              '"Shell"=' + text(shell if nt and shell else "explorer.exe")]
     if nt:
         lines += [f"[{MAPPING}\\boot]", '"Shell"=' + mapped(WINLOGON)]
@@ -314,10 +327,11 @@ def wait_for(condition, seconds: float) -> bool:
     return True
 
 
-def hand_back(box: WineBox, restart_expected: bool, program=PROGRAM,
+def hand_back(box: WineBox, restart_expected: bool, command=(PROGRAM,),
               hold_notice=False, on_notice=None,
               trace: Path | None = None) -> Observed:
-    """Runs the program once with the observer beside it.
+    """Runs the program once with the observer beside it; or another command,
+    such as a restart of Windows (wineboot -r) that runs RunOnce.
 
     The caller has armed the hand-back and laid out the setup directory. With
     hold_notice, a notice stays up until on_notice(box) has returned. With a
@@ -333,7 +347,7 @@ def hand_back(box: WineBox, restart_expected: bool, program=PROGRAM,
     observer = box.start(OBSERVER)
     if not wait_for((records / "ready").exists, 30):
         raise RuntimeError("the observer did not start")
-    process = box.start(program, trace)
+    process = box.start(*command, trace=trace)
     if hold_notice:
         wait_for(lambda: (records / "holding").exists()
                  or process.poll() is not None, RUN_TIMEOUT)
@@ -344,7 +358,7 @@ def hand_back(box: WineBox, restart_expected: bool, program=PROGRAM,
         status = process.wait(RUN_TIMEOUT)
     except subprocess.TimeoutExpired:
         process.kill()
-        raise Hung(f"{program} did not end within {RUN_TIMEOUT} s")
+        raise Hung(f"{' '.join(command)} did not end within {RUN_TIMEOUT} s")
 
     restart = records / "restart.txt"
     if restart_expected:

@@ -1,8 +1,12 @@
 ; A product's installer that must restart Windows in the middle of its setup
 ; and carry on afterwards. It installs HANDBACK.EXE and the product's
-; SETUP.EXE, then arms the hand-back: for the next start of Windows,
-; HANDBACK.EXE is the shell; it gives the shell back to Explorer and starts
-; SETUP.EXE again from the directory recorded here.
+; SETUP.EXE, then chooses how setup resumes after the restart:
+; - where the shell that runs after the restart may give itself back (Windows
+;   before Vista, or UAC off), it arms the hand-back: for the next start of
+;   Windows, HANDBACK.EXE is the shell; it gives the shell back to Explorer
+;   and starts SETUP.EXE again from the directory recorded here;
+; - everywhere else it leaves the shell alone and has Windows start SETUP.EXE
+;   once through RunOnce.
 ;
 ; One script, one installer for each kind of Windows:
 ;   makensis -DHANDBACK=x86/handback.exe -DSETUP=SETUP.EXE dorvanix-setup.nsi
@@ -24,6 +28,7 @@
 ; so it runs on Windows 9x too.
 
 !include LogicLib.nsh
+!include WinVer.nsh
 !include x64.nsh
 
 !ifndef HANDBACK | SETUP
@@ -36,10 +41,12 @@
     !define OUTFILE "dorvanix-setup-x86.exe"
   !endif
 !endif
+!define POLICIES "Software\Microsoft\Windows\CurrentVersion\Policies\System"
+!define RUNONCE "Software\Microsoft\Windows\CurrentVersion\RunOnce"
 
 Name "Dorvanix 4"
 OutFile "${OUTFILE}"
-; Winlogon's key may be written by administrators only.
+; Winlogon's key and RunOnce may be written by administrators only.
 RequestExecutionLevel admin
 !ifdef WIN64
   InstallDir "$PROGRAMFILES64\Dorvanix 4"
@@ -49,6 +56,15 @@ RequestExecutionLevel admin
 
 Page directory
 Page instfiles
+
+; After a failed write nothing more is armed, and the installer fails: a box,
+; or exit code 2 when silent.
+!macro FailOnError WHAT
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "Setup could not ${WHAT}." /SD IDOK
+    Abort
+  ${EndIf}
+!macroend
 
 Function .onInit
 !ifndef WIN64
@@ -66,14 +82,33 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=HANDBACK.EXE" "${HANDBACK}"
 
-  ; The directory HANDBACK.EXE starts SETUP.EXE from. The key ends in a
-  ; blank, and a registry value of the NT mapping is found only by its exact
-  ; name, so it is written exactly as the program reads it.
-  WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "DorvanixSetupDir " "$INSTDIR\Setup"
-  ; Last, so the shell is never armed without a directory. Unquoted: the
-  ; program compares the file name at the end of the entry with its own,
-  ; and a closing quote would be part of it.
-  WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "shell" "$INSTDIR\HANDBACK.EXE"
+  ; With UAC on (Vista and later; a missing EnableLUA means on), Windows
+  ; starts an administrator's shell with the filtered token: HANDBACK.EXE
+  ; could not give Winlogon's value back, and would be the shell at every
+  ; logon. So the hand-back is armed only before Vista or with EnableLUA 0,
+  ; read in the native view (each installer runs only on Windows of its own
+  ; width). This assumes the account that installs is the one that logs on
+  ; next, and errs on the safe side: the built-in Administrator, whose shell
+  ; UAC leaves unfiltered by default, resumes through RunOnce too.
+  ReadRegDWORD $0 HKLM "${POLICIES}" "EnableLUA"
+  ClearErrors
+  ${IfNot} ${AtLeastWinVista}
+  ${OrIf} $0 == 0
+    ; The directory HANDBACK.EXE starts SETUP.EXE from. The key ends in a
+    ; blank, and a registry value of the NT mapping is found only by its
+    ; exact name, so it is written exactly as the program reads it.
+    WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "DorvanixSetupDir " "$INSTDIR\Setup"
+    !insertmacro FailOnError "record the setup directory"
+    ; Last, so the shell is never armed without a directory. Unquoted: the
+    ; program compares the file name at the end of the entry with its own,
+    ; and a closing quote would be part of it.
+    WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "shell" "$INSTDIR\HANDBACK.EXE"
+    !insertmacro FailOnError "register the shell for the restart"
+  ${Else}
+    ; Windows starts it once, as the user who logs on, and deletes the value.
+    WriteRegStr HKLM "${RUNONCE}" "Dorvanix 4 Setup" '"$INSTDIR\Setup\SETUP.EXE"'
+    !insertmacro FailOnError "register setup to resume after the restart"
+  ${EndIf}
   SetRebootFlag true
 SectionEnd
 

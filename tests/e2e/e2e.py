@@ -19,9 +19,9 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
-from winebox import (PROGRAM, SETUP_KEY, SYSTEM_INI, Hung,  # noqa: E402
-                     Unavailable, WineBox, boot_registry, entries, hand_back,
-                     program_calls, read)
+from winebox import (PROGRAM, RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
+                     Hung, Unavailable, WineBox, boot_registry, entries,
+                     hand_back, program_calls, read)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
@@ -29,6 +29,7 @@ OTHER_DIR = r"C:\PRODUCT\OTHER"
 # Where the example installer puts the product's setup, and a signed copy of
 # the program.
 INSTALLED_DIR = r"C:\Program Files\Dorvanix 4\Setup"
+INSTALLED_SHELL = r"C:\Program Files\Dorvanix 4\HANDBACK.EXE"
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 SKIPPED = 77
 
@@ -107,6 +108,11 @@ class Scenario:
                              # NT mapping), nt-wow (mapping with a default)
     installer: bool = False  # armed by the example installer instead, and
                              # started as the shell Windows would start
+    enable_lua: int | None = 0   # UAC's policy value; None: missing
+    windows: str | None = None   # the version Wine reports; None: 7
+    installer_status: int = 0
+    rebooted: bool = False   # the installer arms no shell: Windows restarts
+                             # (wineboot -r, which runs RunOnce)
     program: str = PROGRAM   # otherwise, the program started
     setup: str = "program"   # SETUP.EXE is: program, missing, directory,
                              # dated-1975 (a program), text (not a program)
@@ -164,6 +170,20 @@ SCENARIOS = [
              launched=path_of(INSTALLED_DIR)),
     Scenario("installer-nt-wow", installer=True, layout="nt-wow",
              launched=path_of(INSTALLED_DIR)),
+    # With UAC on, setup resumes through RunOnce and [boot] is left alone.
+    Scenario("installer-uac", installer=True, layout="nt-wow", enable_lua=1,
+             rebooted=True, restored=False, launched=path_of(INSTALLED_DIR)),
+    Scenario("installer-uac-default", installer=True, layout="nt",
+             enable_lua=None, rebooted=True, restored=False,
+             launched=path_of(INSTALLED_DIR)),
+    # Before Vista there is no UAC, whatever the policy value says.
+    Scenario("installer-xp", installer=True, layout="nt", enable_lua=1,
+             windows="winxp", launched=path_of(INSTALLED_DIR)),
+    # The directory cannot be recorded in the file, so the shell, which the
+    # registry would take, is not armed either.
+    Scenario("installer-write-refused", installer=True, layout="nt",
+             immutable=True, installer_status=2, rebooted=True,
+             restored=False),
     # [boot] mapped to the registry, armed there as the installer arms it.
     Scenario("nt-launched", layout="nt", launched=path_of(SETUP_DIR)),
     Scenario("nt-wow-launched", layout="nt-wow", launched=path_of(SETUP_DIR)),
@@ -185,7 +205,6 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
     ini.unlink(missing_ok=True)
     if s.installer:
         ini.write_bytes(box.stock_system_ini)
-        box.install()
         return read(ini)
     if not s.no_ini:
         boot = {"9x": armed(s.shell, s.setup_dir),
@@ -209,8 +228,8 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
 
 def arm_registry(box: WineBox, s: Scenario):
     """Imports the scenario's registry, unless the last import left it so."""
-    armed_here = () if s.installer else (s.shell, s.setup_dir)
-    wanted = boot_registry(s.layout, *armed_here)
+    armed_here = (None, None) if s.installer else (s.shell, s.setup_dir)
+    wanted = boot_registry(s.layout, *armed_here, s.enable_lua, s.windows)
     last = box.root / "registry.reg"
     if read(last) != wanted.encode("latin-1"):
         box.import_registry(wanted)
@@ -224,13 +243,19 @@ def boot(box: WineBox) -> tuple:
 
 
 def check(s: Scenario, before: bytes | None, seen, calls,
-          boot_before=None, boot_after=None) -> list[str]:
+          boot_before=None, boot_after=None, installed=None) -> list[str]:
     faults = []
 
     def expect(what, actual, expected):
         if actual != expected:
             faults.append(f"{what}: expected {expected!r}, got {actual!r}")
 
+    if s.installer:
+        status, run_once, run_once_after = installed
+        expect("installer's exit status", status, s.installer_status)
+        expect("RunOnce after the installer", run_once,
+               [f'"{s.launched}"'] if s.rebooted and s.launched else [])
+        expect("RunOnce afterwards", run_once_after, [])
     expect("exit status", seen.status, 0)
     if boot_before is not None:
         shell, setup_dir = boot_before
@@ -244,11 +269,12 @@ def check(s: Scenario, before: bytes | None, seen, calls,
         expect("line ends", after.count(b"\n"), after.count(b"\r\n"))
     else:
         expect("system.ini bytes", seen.system_ini, before)
-    # Started with the path alone, quoted, and no parameters; the program
-    # then waits for the message setup sends it.
+    # Started once, with the path alone, quoted, and no parameters; the
+    # program then waits for the message setup sends it.
+    started = ("started by wineboot.exe" if s.rebooted
+               else "woke the program that started it")
     expect("setup's record", seen.launched,
-           f'"{s.launched}"\r\nwoke the program that started it'
-           if s.launched else None)
+           f'"{s.launched}"\r\n{started}' if s.launched else None)
     expect("notice text", seen.notices,
            notice(s.notice) if s.notice else None)
     expect("restart asked", seen.restart,
@@ -261,20 +287,36 @@ def check(s: Scenario, before: bytes | None, seen, calls,
     return faults
 
 
+def run_once(box: WineBox) -> list[str]:
+    return list(box.values(RUNONCE).values())
+
+
 def run(box: WineBox, s: Scenario) -> list[str]:
     arm_registry(box, s)
     before = prepare_files(box, s)
-    # Where [boot] may live elsewhere than the file, it is read as Windows
-    # reads it, and the program started is the shell Windows would start.
-    watch = s.installer or s.layout != "9x"
-    boot_before = boot(box) if watch else None
-    program = boot_before[0] if s.installer else s.program
     ini = box.path(SYSTEM_INI)
     if s.immutable:
         subprocess.run(["chattr", "+i", str(ini)], check=True)
     trace = box.root / f"{s.name}.relay" if s.calls is not None else None
     try:
-        seen = hand_back(box, restart_expected=s.restart, program=program,
+        if s.installer:
+            installed = [box.install(), run_once(box)]
+            if not s.rebooted:  # what it armed, the program must give back
+                before = read(ini)
+        # Where [boot] may live elsewhere than the file, it is read as Windows
+        # reads it, and the program started is the shell Windows would start.
+        watch = s.installer or s.layout != "9x"
+        boot_before = boot(box) if watch else None
+        # Armed as it should be, or left as it was; anything else is not
+        # started, as it may not end.
+        armed = ((INSTALLED_SHELL, INSTALLED_DIR) if not s.rebooted
+                 else ("explorer.exe", None))
+        if s.installer and boot_before != armed:
+            return [f"[boot] after the installer: expected {armed!r}, "
+                    f"got {boot_before!r}"]
+        command = (("wineboot", "-r") if s.rebooted else
+                   (boot_before[0] if s.installer else s.program,))
+        seen = hand_back(box, restart_expected=s.restart, command=command,
                          trace=trace)
     except Hung as hung:
         return [str(hung)]
@@ -286,7 +328,8 @@ def run(box: WineBox, s: Scenario) -> list[str]:
           f"restart {'asked' if seen.restart else 'not asked'}")
     calls = program_calls(trace, box.path(PROGRAM)) if trace else None
     return check(s, before, seen, calls, boot_before,
-                 boot(box) if watch else None)
+                 boot(box) if watch else None,
+                 installed + [run_once(box)] if s.installer else None)
 
 
 def main(argv):

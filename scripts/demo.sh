@@ -5,6 +5,7 @@
 # and tells what happened.
 #   --nt        [boot] mapped to the registry, as on Windows XP to 11
 #   --failure   SETUP.EXE is missing: the notice, then the restart request
+#   --uac       UAC is on: the installer has setup resume through RunOnce
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh

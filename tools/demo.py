@@ -2,7 +2,7 @@
 """Performs one real hand-back under Wine, armed by the example installer,
 and tells what happened.
 
-    demo.py BUILD_DIR DEMO_DIR [--nt] [--failure]
+    demo.py BUILD_DIR DEMO_DIR [--nt] [--failure] [--uac]
 
 BUILD_DIR is a Windows build (build/windows-x64); DEMO_DIR receives the
 scratch environment. The example installer, built for that build with a
@@ -10,14 +10,16 @@ sample setup program, installs and arms the hand-back; then Windows
 "restarts": the shell it has registered is started as Windows would start
 it. With --nt, [boot] of SYSTEM.INI is mapped to the registry as on Windows
 XP to 11. With --failure, the installed SETUP.EXE is gone by then, so the
-program shows its notice and asks for a restart.
+program shows its notice and asks for a restart. With --uac, UAC is on (and
+[boot] mapped): the installer arms nothing and has Windows start setup once
+through RunOnce instead, and the restart runs it.
 """
 
 import sys
 from pathlib import Path
 
-from winebox import (SETUP_KEY, SYSTEM_INI, WINLOGON, WineBox, boot_registry,
-                     hand_back, ini_entry, read)
+from winebox import (RUNONCE, SETUP_KEY, SYSTEM_INI, WINLOGON, WineBox,
+                     boot_registry, hand_back, ini_entry, read)
 
 
 def show_boot(box: WineBox, nt: bool):
@@ -31,9 +33,20 @@ def show_boot(box: WineBox, nt: bool):
               f"{ini_entry(profile, 'boot', key)}")
 
 
+def show_run_once(box: WineBox):
+    print(f"    {RUNONCE}")
+    for command in box.values(RUNONCE).values() or ["(no value)"]:
+        print(f"        {command}")
+
+
 def main(argv):
     build, root = Path(argv[1]), Path(argv[2])
-    nt, failure = "--nt" in argv, "--failure" in argv
+    nt, failure, uac = "--nt" in argv, "--failure" in argv, "--uac" in argv
+    if uac and failure:
+        print("--failure shows the hand-back's notice; with --uac the "
+              "installer does not arm the hand-back.", file=sys.stderr)
+        return 2
+    nt = nt or uac  # UAC exists only on the NT family, Vista and later
     box = WineBox(root)
     print(f"Making a scratch Windows environment in {box.prefix} ...")
     box.create(build / "handback.exe", build / "tests/e2e/SetupStandIn.exe",
@@ -42,30 +55,45 @@ def main(argv):
         if nt:
             print("Mapping [boot] of SYSTEM.INI to the registry, as Windows "
                   "XP to 11 do (Shell to Winlogon's value).")
-            box.import_registry(boot_registry("nt"))
+        print(f"UAC is {'on' if uac else 'off'} (EnableLUA = {int(uac)}).")
+        box.import_registry(boot_registry("nt" if nt else "9x",
+                                          enable_lua=int(uac)))
         print("\nRunning the example installer silently "
               "(examples/nsis/dorvanix-setup.nsi) ...")
-        box.install()
-        print("It armed the hand-back:")
-        show_boot(box, nt)
-        setup = box.boot_entry(SETUP_KEY) + r"\SETUP.EXE"
-        if failure:
-            box.path(setup).unlink()
-            print(f"{setup}: removed, so the program will not find it")
+        status = box.install()
+        print(f"It ended with exit status {status}.")
+        if box.values(RUNONCE):
+            print("It chose RunOnce: [boot] is as it was,")
+            show_boot(box, nt)
+            print("and Windows is to start setup once at its next start:")
+            show_run_once(box)
+            print("\nWindows restarts (wineboot -r) ...")
+            seen = hand_back(box, restart_expected=False,
+                             command=("wineboot", "-r"))
+            print("Afterwards:")
+            show_run_once(box)
+            show_boot(box, nt)
         else:
-            print(f"{setup}: the sample setup program")
+            print("It chose the hand-back and armed it:")
+            show_boot(box, nt)
+            setup = box.boot_entry(SETUP_KEY) + r"\SETUP.EXE"
+            if failure:
+                box.path(setup).unlink()
+                print(f"{setup}: removed, so the program will not find it")
+            else:
+                print(f"{setup}: the sample setup program")
 
-        shell = box.boot_entry("shell")
-        print(f"\nWindows restarts and starts its shell, {shell} ...")
-        seen = hand_back(box, restart_expected=failure, program=shell)
-        print(f"It ended with exit status {seen.status}.")
+            shell = box.boot_entry("shell")
+            print(f"\nWindows restarts and starts its shell, {shell} ...")
+            seen = hand_back(box, restart_expected=failure, command=(shell,))
+            print(f"It ended with exit status {seen.status}.")
+            print("\nAfterwards:")
+            show_boot(box, nt)
 
-        print("\nAfterwards:")
-        show_boot(box, nt)
         if seen.launched:
-            command_line, waiting = seen.launched.split("\r\n")
+            command_line, how = seen.launched.split("\r\n", 1)
             print(f"\nSetup started, with command line: {command_line}")
-            print(f"The sample setup program {waiting}.")
+            print(f"The sample setup program says: {how}.")
         else:
             print("\nSetup started: no")
         if seen.notices:

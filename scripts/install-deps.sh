@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs, as root on Debian 12, whatever the build and the tests need and is missing.
+# Installs, as root on Debian 12, whatever the build and the tests need and is
+# missing: Debian's packages, and Inno Setup's compiler from npm, pinned by
+# tools/innosetup/package-lock.json.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
@@ -10,13 +13,18 @@ for pkg in cmake g++ make googletest libgtest-dev libgmock-dev clang libclang-rt
   nsis; do
   have "$pkg" || need+=("$pkg")
 done
-[ ${#need[@]} -eq 0 ] && exit 0
+command -v npm >/dev/null || need+=(npm)
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "missing packages: ${need[*]}; run this as root to install them" >&2
-  exit 1
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${need[*]}; run this as root to install them" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+
+inno=tools/innosetup
+npm ls --prefix "$inno" >/dev/null 2>&1 || npm ci --prefix "$inno" --no-audit --no-fund >/dev/null

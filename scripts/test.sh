@@ -13,9 +13,10 @@ for preset in host host-asan fuzz; do
   ctest --preset "$preset"
 done
 
-# Wine runs the x86 build only where this kernel runs 32-bit programs.
+# Wine runs the x86 build, and Inno Setup's compiler and installers, only
+# where this kernel runs 32-bit programs.
 /usr/lib/wine/wine --version >/dev/null 2>&1 ||
-  echo "This machine cannot run 32-bit programs: the x86 build's end-to-end tests are skipped."
+  echo "This machine cannot run 32-bit programs: the x86 build's end-to-end tests and the Inno Setup rows (inno-*) are skipped."
 for preset in windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"

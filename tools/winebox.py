@@ -22,9 +22,16 @@ PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
 RECORDS = r"C:\e2e"
 SYSTEM_INI = r"C:\windows\system.ini"
-INSTALLER = r"C:\e2e\DORVANIX-SETUP.EXE"
-EXAMPLE = (Path(__file__).resolve().parents[1]
-           / "examples/nsis/dorvanix-setup.nsi")
+# The example installers, as built for the environment, and how each runs
+# silently.
+INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
+              "inno": (r"C:\e2e\DORVANIX-SETUP-INNO.EXE", "/VERYSILENT",
+                       "/SUPPRESSMSGBOXES", "/NORESTART",
+                       r"/LOG=C:\e2e\inno.log")}
+TOP = Path(__file__).resolve().parents[1]
+ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
+# Inno Setup's compiler and installers are 32-bit programs.
+LOADER32 = "/usr/lib/wine/wine"
 
 # Where the Windows NT family keeps [boot] of system.ini: the mapping names a
 # registry key for each entry, Winlogon's own value for the shell.
@@ -116,8 +123,13 @@ class WineBox:
                   "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
-        self.put(INSTALLER, build_installer(handback, setup, arch,
-                                            self.root).read_bytes())
+        self.put(INSTALLERS["nsis"][0],
+                 build_nsis(handback, setup, arch, self.root).read_bytes())
+        try:
+            self.put(INSTALLERS["inno"][0],
+                     self.build_inno(handback, setup, arch).read_bytes())
+        except Unavailable as why:
+            (self.root / "inno-unavailable.txt").write_text(str(why))
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
         (self.root / "stock-system.ini").write_bytes(
             self.path(SYSTEM_INI).read_bytes())
@@ -209,11 +221,36 @@ class WineBox:
                 [self.loader, *command], stdout=quiet, stderr=log,
                 env=dict(self.env, WINEDEBUG="+relay,+loaddll"))
 
-    def install(self) -> int:
-        """Runs the example installer silently, as a product's would run;
+    def install(self, kind="nsis") -> int:
+        """Runs an example installer silently, as a product's would run;
         gives its exit status."""
-        return subprocess.run([self.loader, INSTALLER, "/S"], env=self.env,
+        return subprocess.run([self.loader, *INSTALLERS[kind]], env=self.env,
                               timeout=RUN_TIMEOUT).returncode
+
+    def build_inno(self, handback: Path, setup: Path, arch: str) -> Path:
+        """The Inno Setup example with this build for its width; for the
+        other width a file that cannot run, so installing it instead shows."""
+        try:
+            subprocess.run([LOADER32, "--version"], stdout=subprocess.DEVNULL)
+        except OSError as error:
+            raise Unavailable(f"Inno Setup's compiler and installers are "
+                              f"32-bit programs, and {LOADER32} cannot run "
+                              f"here: {error}")
+        other = self.root / "not-this-width.exe"
+        other.write_text("Not a program: the build of the other width.")
+        x86, x64 = (handback, other) if arch == "win32" else (other, handback)
+        log = self.root / "iscc.log"
+        with open(log, "wb") as out:
+            status = subprocess.run(
+                [self.loader, ISCC, "/Q", f"/DHANDBACK_X86={windows(x86)}",
+                 f"/DHANDBACK_X64={windows(x64)}", f"/DSETUP={windows(setup)}",
+                 f"/O{windows(self.root)}", "/Fdorvanix-setup-inno",
+                 windows(TOP / "examples/inno/dorvanix-setup.iss")],
+                env=self.env, stdout=out, stderr=subprocess.STDOUT,
+                timeout=RUN_TIMEOUT).returncode
+        if status != 0:
+            raise RuntimeError("ISCC failed:\n" + log.read_text("latin-1"))
+        return self.root / "dorvanix-setup-inno.exe"
 
 
 def boot_registry(layout: str, shell=None, setup_dir=None,
@@ -248,14 +285,20 @@ def boot_registry(layout: str, shell=None, setup_dir=None,
     return "\r\n".join(lines) + "\r\n"
 
 
-def build_installer(handback: Path, setup: Path, arch: str, out: Path) -> Path:
-    """The example installer, bundling this build and the sample setup."""
+def windows(path: Path) -> str:
+    """A Linux path as a program under Wine sees it."""
+    return "Z:" + str(path.resolve()).replace("/", "\\")
+
+
+def build_nsis(handback: Path, setup: Path, arch: str, out: Path) -> Path:
+    """The NSIS example, bundling this build and the sample setup."""
     installer = out / "dorvanix-setup.exe"
     width = ["-DWIN64"] if arch == "win64" else []
     subprocess.run(["makensis", "-V2", *width,
                     f"-DHANDBACK={handback.resolve()}",
                     f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
-                    str(EXAMPLE)], check=True, stdout=subprocess.DEVNULL)
+                    str(TOP / "examples/nsis/dorvanix-setup.nsi")],
+                   check=True, stdout=subprocess.DEVNULL)
     return installer
 
 

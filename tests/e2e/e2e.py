@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end hand-backs of the real handback.exe under Wine.
 
-    e2e.py list                            the scenario names
+    e2e.py list ARCH                       the scenario names for a Windows
+                                           of that width (win32, win64)
     e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED
                                            make the scratch environment
     e2e.py ROOT run NAME                   run one scenario and check it
@@ -106,8 +107,10 @@ class Scenario:
     setup_dir: str | None = SETUP_DIR            # None leaves one out
     layout: str = "9x"       # where [boot] lives: 9x (the file), nt (the
                              # NT mapping), nt-wow (mapping with a default)
-    installer: bool = False  # armed by the example installer instead, and
-                             # started as the shell Windows would start
+    installer: str | None = None  # armed by an example installer instead
+                                  # (nsis, inno), and started as the shell
+                                  # Windows would start
+    only: str | None = None  # run in this Windows only (win64)
     enable_lua: int | None = 0   # UAC's policy value; None: missing
     windows: str | None = None   # the version Wine reports; None: 7
     installer_status: int = 0
@@ -165,25 +168,33 @@ SCENARIOS = [
     Scenario("signed-launched", shell=SIGNED, program=SIGNED,
              launched=path_of(SETUP_DIR)),
     # Armed by the example installer, on each family's layout of [boot].
-    Scenario("installer-9x", installer=True, launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-nt", installer=True, layout="nt",
+    Scenario("installer-9x", installer="nsis", launched=path_of(INSTALLED_DIR)),
+    Scenario("installer-nt", installer="nsis", layout="nt",
              launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-nt-wow", installer=True, layout="nt-wow",
+    Scenario("installer-nt-wow", installer="nsis", layout="nt-wow",
              launched=path_of(INSTALLED_DIR)),
     # With UAC on, setup resumes through RunOnce and [boot] is left alone.
-    Scenario("installer-uac", installer=True, layout="nt-wow", enable_lua=1,
+    Scenario("installer-uac", installer="nsis", layout="nt-wow", enable_lua=1,
              rebooted=True, restored=False, launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-uac-default", installer=True, layout="nt",
+    Scenario("installer-uac-default", installer="nsis", layout="nt",
              enable_lua=None, rebooted=True, restored=False,
              launched=path_of(INSTALLED_DIR)),
     # Before Vista there is no UAC, whatever the policy value says.
-    Scenario("installer-xp", installer=True, layout="nt", enable_lua=1,
+    Scenario("installer-xp", installer="nsis", layout="nt", enable_lua=1,
              windows="winxp", launched=path_of(INSTALLED_DIR)),
     # The directory cannot be recorded in the file, so the shell, which the
     # registry would take, is not armed either.
-    Scenario("installer-write-refused", installer=True, layout="nt",
+    Scenario("installer-write-refused", installer="nsis", layout="nt",
              immutable=True, installer_status=2, rebooted=True,
              restored=False),
+    # The Inno Setup example: a 32-bit installer on every Windows.
+    Scenario("inno-nt", installer="inno", layout="nt", only="win64",
+             launched=path_of(INSTALLED_DIR)),
+    Scenario("inno-nt-wow", installer="inno", layout="nt-wow",
+             launched=path_of(INSTALLED_DIR)),
+    Scenario("inno-uac", installer="inno", layout="nt-wow", enable_lua=1,
+             only="win64", rebooted=True, restored=False,
+             launched=path_of(INSTALLED_DIR)),
     # [boot] mapped to the registry, armed there as the installer arms it.
     Scenario("nt-launched", layout="nt", launched=path_of(SETUP_DIR)),
     Scenario("nt-wow-launched", layout="nt-wow", launched=path_of(SETUP_DIR)),
@@ -300,7 +311,7 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     trace = box.root / f"{s.name}.relay" if s.calls is not None else None
     try:
         if s.installer:
-            installed = [box.install(), run_once(box)]
+            installed = [box.install(s.installer), run_once(box)]
             if not s.rebooted:  # what it armed, the program must give back
                 before = read(ini)
         # Where [boot] may live elsewhere than the file, it is read as Windows
@@ -333,8 +344,8 @@ def run(box: WineBox, s: Scenario) -> list[str]:
 
 
 def main(argv):
-    if argv[1:] == ["list"]:
-        print(";".join(s.name for s in SCENARIOS))
+    if argv[1] == "list":
+        print(";".join(s.name for s in SCENARIOS if s.only in (None, argv[2])))
         return 0
     box = WineBox(Path(argv[1]))
     command = argv[2]
@@ -352,10 +363,14 @@ def main(argv):
     if command == "finish":
         box.destroy()
         return 0
-    if unavailable.exists():
-        print(f"skipped: {unavailable.read_text()}")
-        return SKIPPED
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
+    # This machine may run neither the build nor a 32-bit installer.
+    inno = box.root / "inno-unavailable.txt"
+    for reason in [unavailable] + ([inno] if scenario.installer == "inno"
+                                   else []):
+        if reason.exists():
+            print(f"skipped: {reason.read_text()}")
+            return SKIPPED
     faults = run(box, scenario)
     for fault in faults:
         print(f"FAULT {scenario.name}: {fault}")

@@ -23,11 +23,12 @@ OBSERVER = r"C:\e2e\OBSERVER.EXE"
 RECORDS = r"C:\e2e"
 SYSTEM_INI = r"C:\windows\system.ini"
 # The example installers, as built for the environment, and how each runs
-# silently.
+# silently; and the key each lists the product under.
 INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
               "inno": (r"C:\e2e\DORVANIX-SETUP-INNO.EXE", "/VERYSILENT",
                        "/SUPPRESSMSGBOXES", "/NORESTART",
                        r"/LOG=C:\e2e\inno.log")}
+PRODUCT_KEYS = {"nsis": "Dorvanix 4", "inno": "Dorvanix 4_is1"}
 TOP = Path(__file__).resolve().parents[1]
 ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
 # Inno Setup's compiler and installers are 32-bit programs.
@@ -43,6 +44,7 @@ WOW_BOOT = NT + r"\WOW\boot"
 CURRENT = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"
 POLICIES = CURRENT + r"\Policies\System"
 RUNONCE = CURRENT + r"\RunOnce"
+UNINSTALL = CURRENT + r"\Uninstall"
 MAPPED_ROOTS = {"SYS:": r"HKEY_LOCAL_MACHINE\Software",
                 "USR:": r"HKEY_CURRENT_USER\Software"}
 SETUP_KEY = "DorvanixSetupDir "
@@ -226,6 +228,19 @@ class WineBox:
         gives its exit status."""
         return subprocess.run([self.loader, *INSTALLERS[kind]], env=self.env,
                               timeout=RUN_TIMEOUT).returncode
+
+    def uninstall(self, kind: str) -> int:
+        """Removes the product silently, as a deployment tool does: with the
+        command its installer listed; gives its exit status once it is done.
+        """
+        listed = self.values(UNINSTALL + "\\" + PRODUCT_KEYS[kind])
+        program, args = re.fullmatch(r'"(.*?)" *(.*)',
+                                     listed["quietuninstallstring"]).groups()
+        status = subprocess.run([self.loader, program, *args.split()],
+                                env=self.env, timeout=RUN_TIMEOUT).returncode
+        # Both go on in a copy of themselves, which deletes them when done.
+        wait_for(lambda: not self.path(program).exists(), RUN_TIMEOUT)
+        return status
 
     def build_inno(self, handback: Path, setup: Path, arch: str) -> Path:
         """The Inno Setup example with this build for its width; for the

@@ -6,6 +6,9 @@
 ;   and starts SETUP.EXE again from the directory recorded here;
 ; - with UAC on, it leaves the shell alone and has Windows start SETUP.EXE
 ;   once through RunOnce.
+; Its uninstaller (Setup's own, listed in Control Panel, silent with the
+; QuietUninstallString Setup registers) undoes what is still armed, so that
+; a product removed before the restart leaves no shell behind that is gone.
 ;
 ; One installer for both widths; the files it bundles come in as defines:
 ;   ISCC /DHANDBACK_X86=x86\handback.exe /DHANDBACK_X64=x64\handback.exe
@@ -52,18 +55,20 @@ Source: "{#SETUP}"; DestDir: "{app}\Setup"; DestName: "SETUP.EXE"
 ; Setup writes [INI] entries before [Registry] entries, each in the order
 ; given, so the directory is always recorded before the shell is armed. A
 ; failed write stops the install and rolls it back (exit code 5 when silent).
+; The uninstaller deletes the directory's entry and the RunOnce value
+; (uninsdelete flags); the shell it gives back in [Code] below.
 ; The key of the directory ends in a blank: the program asks for it so, and
 ; a registry value of the mapping is found only by its exact name. The shell
 ; is the unquoted path: the program compares the file name at its end.
 [INI]
-Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "DorvanixSetupDir "; String: "{app}\Setup"; Check: ArmsInFile('DorvanixSetupDir ')
+Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "DorvanixSetupDir "; String: "{app}\Setup"; Check: ArmsInFile('DorvanixSetupDir '); Flags: uninsdeleteentry
 Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "shell"; String: "{app}\HANDBACK.EXE"; Check: ArmsInFile('shell')
 
 [Registry]
-Root: HKLM; Subkey: "{code:MappedKey|DorvanixSetupDir }"; ValueType: string; ValueName: "DorvanixSetupDir "; ValueData: "{app}\Setup"; Check: ArmsInRegistry('DorvanixSetupDir ')
+Root: HKLM; Subkey: "{code:MappedKey|DorvanixSetupDir }"; ValueType: string; ValueName: "DorvanixSetupDir "; ValueData: "{app}\Setup"; Check: ArmsInRegistry('DorvanixSetupDir '); Flags: uninsdeletevalue
 Root: HKLM; Subkey: "{code:MappedKey|shell}"; ValueType: string; ValueName: "shell"; ValueData: "{app}\HANDBACK.EXE"; Check: ArmsInRegistry('shell')
 ; Windows starts it once, as the user who logs on, and deletes the value.
-Root: HKLM; Subkey: "{#RunOnce}"; ValueType: string; ValueName: "Dorvanix 4 Setup"; ValueData: """{app}\Setup\SETUP.EXE"""; Check: not HandBackCanComplete
+Root: HKLM; Subkey: "{#RunOnce}"; ValueType: string; ValueName: "Dorvanix 4 Setup"; ValueData: """{app}\Setup\SETUP.EXE"""; Check: not HandBackCanComplete; Flags: uninsdeletevalue
 
 [Code]
 { With UAC on (EnableLUA not 0, or missing, which means on), Windows starts
@@ -104,4 +109,47 @@ end;
 function ArmsInRegistry(Key: String): Boolean;
 begin
   Result := HandBackCanComplete and (MappedKey(Key) <> '');
+end;
+
+function SystemIni: String;
+begin
+  Result := ExpandConstant('{win}\SYSTEM.INI');
+end;
+
+{ An entry of the boot section, where the installer wrote it. }
+function BootEntry(Key: String): String;
+begin
+  Result := '';
+  if MappedKey(Key) <> '' then
+    RegQueryStringValue(HKLM, MappedKey(Key), Key, Result)
+  else
+    Result := GetIniString('boot', Key, '', SystemIni);
+end;
+
+function SetBootEntry(Key, Value: String): Boolean;
+begin
+  if MappedKey(Key) <> '' then
+    Result := RegWriteStringValue(HKLM, MappedKey(Key), Key, Value)
+  else
+    Result := SetIniString('boot', Key, Value, SystemIni);
+end;
+
+{ Explorer back first, and only while the shell still names HANDBACK.EXE,
+  compared as the program compares it: the file name after the last \ or :,
+  whatever its case. Anything else (Explorer, once the hand-back has run;
+  another product's shell) is left alone. }
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+begin
+  if CurUninstallStep <> usUninstall then
+    Exit;
+  if (CompareText(ExtractFileName(BootEntry('shell')), 'HANDBACK.EXE') = 0)
+     and not SetBootEntry('shell', 'EXPLORER.EXE') then
+  begin
+    SuppressibleMsgBox('Setup could not give the shell back to Explorer.',
+      mbCriticalError, MB_OK, IDOK);
+    Abort;  { HANDBACK.EXE stays while it is the shell }
+  end;
+  { A profile service may find the file's key by its name without the blank
+    on reads only (Wine's does): delete that name too. }
+  DeleteIniEntry('boot', 'DorvanixSetupDir', SystemIni);
 end;

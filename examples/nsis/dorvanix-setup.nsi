@@ -7,6 +7,8 @@
 ;   and starts SETUP.EXE again from the directory recorded here;
 ; - everywhere else it leaves the shell alone and has Windows start SETUP.EXE
 ;   once through RunOnce.
+; Its uninstaller undoes what is still armed, so that a product removed
+; before the restart leaves no shell behind that is gone.
 ;
 ; One script, one installer for each kind of Windows:
 ;   makensis -DHANDBACK=x86/handback.exe -DSETUP=SETUP.EXE dorvanix-setup.nsi
@@ -43,10 +45,12 @@
 !endif
 !define POLICIES "Software\Microsoft\Windows\CurrentVersion\Policies\System"
 !define RUNONCE "Software\Microsoft\Windows\CurrentVersion\RunOnce"
+!define UNINSTALL "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dorvanix 4"
 
 Name "Dorvanix 4"
 OutFile "${OUTFILE}"
-; Winlogon's key and RunOnce may be written by administrators only.
+; Winlogon's key, RunOnce and the list of programs may be written by
+; administrators only.
 RequestExecutionLevel admin
 !ifdef WIN64
   InstallDir "$PROGRAMFILES64\Dorvanix 4"
@@ -82,6 +86,14 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=HANDBACK.EXE" "${HANDBACK}"
 
+  ; Listed as Windows lists programs, for Control Panel and deployment tools.
+  ClearErrors
+  WriteUninstaller "$INSTDIR\UNINSTALL.EXE"
+  WriteRegStr HKLM "${UNINSTALL}" "DisplayName" "Dorvanix 4"
+  WriteRegStr HKLM "${UNINSTALL}" "UninstallString" '"$INSTDIR\UNINSTALL.EXE"'
+  WriteRegStr HKLM "${UNINSTALL}" "QuietUninstallString" '"$INSTDIR\UNINSTALL.EXE" /S'
+  !insertmacro FailOnError "register its uninstaller"
+
   ; With UAC on (Vista and later; a missing EnableLUA means on), Windows
   ; starts an administrator's shell with the filtered token: HANDBACK.EXE
   ; could not give Winlogon's value back, and would be the shell at every
@@ -110,6 +122,41 @@ Section
     !insertmacro FailOnError "register setup to resume after the restart"
   ${EndIf}
   SetRebootFlag true
+SectionEnd
+
+; Undoes what the installer armed, through the same calls, in the same view.
+Section "Uninstall"
+  ; Explorer back first, and only while the shell still names HANDBACK.EXE,
+  ; compared as the program compares it: the file name after the last \ or
+  ; :, whatever its case. Anything else (Explorer, once the hand-back has
+  ; run; another product's shell) is left alone.
+  ReadINIStr $0 "$WINDIR\SYSTEM.INI" "boot" "shell"
+  StrCpy $1 $0 "" -12 ; its last 12 characters
+  StrCpy $2 $0 -12    ; what comes before them,
+  StrCpy $2 $2 "" -1  ; and the last character of that
+  ClearErrors
+  ${If} $1 == "HANDBACK.EXE"
+    ${If} $2 == ""
+    ${OrIf} $2 == "\"
+    ${OrIf} $2 == ":"
+      WriteINIStr "$WINDIR\SYSTEM.INI" "boot" "shell" "EXPLORER.EXE"
+      ; HANDBACK.EXE stays while it is the shell.
+      !insertmacro FailOnError "give the shell back to Explorer"
+    ${EndIf}
+  ${EndIf}
+  DeleteRegValue HKLM "${RUNONCE}" "Dorvanix 4 Setup"
+  ; The program never removes the directory's entry. A profile service may
+  ; find the file's key by its name without the blank on reads only (Wine's
+  ; does), so the entry is deleted under both names.
+  DeleteINIStr "$WINDIR\SYSTEM.INI" "boot" "DorvanixSetupDir "
+  DeleteINIStr "$WINDIR\SYSTEM.INI" "boot" "DorvanixSetupDir"
+
+  Delete "$INSTDIR\Setup\SETUP.EXE"
+  RMDir "$INSTDIR\Setup"
+  Delete "$INSTDIR\HANDBACK.EXE"
+  DeleteRegKey HKLM "${UNINSTALL}"
+  Delete "$INSTDIR\UNINSTALL.EXE"
+  RMDir "$INSTDIR"
 SectionEnd
 
 Function .onInstSuccess

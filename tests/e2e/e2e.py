@@ -21,8 +21,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 from winebox import (PROGRAM, RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
-                     Hung, Unavailable, WineBox, boot_registry, entries,
-                     hand_back, program_calls, read)
+                     WINLOGON, Hung, Unavailable, WineBox, boot_registry,
+                     entries, hand_back, program_calls, read)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
@@ -116,6 +116,9 @@ class Scenario:
     installer_status: int = 0
     rebooted: bool = False   # the installer arms no shell: Windows restarts
                              # (wineboot -r, which runs RunOnce)
+    uninstall: str | None = None  # the product is removed "before" or
+                                  # "after" the restart
+    other_shell: str | None = None  # another product's, armed meanwhile
     program: str = PROGRAM   # otherwise, the program started
     setup: str = "program"   # SETUP.EXE is: program, missing, directory,
                              # dated-1975 (a program), text (not a program)
@@ -195,6 +198,22 @@ SCENARIOS = [
     Scenario("inno-uac", installer="inno", layout="nt-wow", enable_lua=1,
              only="win64", rebooted=True, restored=False,
              launched=path_of(INSTALLED_DIR)),
+    # Uninstalled: what is still armed is undone, and nothing else.
+    Scenario("installer-uninstalled", installer="nsis", layout="nt-wow",
+             uninstall="before"),
+    Scenario("installer-uac-uninstalled", installer="nsis", layout="nt",
+             enable_lua=1, rebooted=True, restored=False, uninstall="before"),
+    Scenario("installer-uninstalled-after-hand-back", installer="nsis",
+             layout="nt-wow", uninstall="after",
+             launched=path_of(INSTALLED_DIR)),
+    Scenario("installer-uninstalled-other-shell", installer="nsis",
+             layout="nt-wow", uninstall="before",
+             other_shell=r"C:\Program Files\Other\SHELL.EXE"),
+    Scenario("inno-uninstalled", installer="inno", layout="nt-wow",
+             only="win64", uninstall="before"),
+    Scenario("inno-uninstalled-other-shell", installer="inno",
+             layout="nt-wow", only="win64", uninstall="before",
+             other_shell=r"C:\Program Files\Other\SHELL.EXE"),
     # [boot] mapped to the registry, armed there as the installer arms it.
     Scenario("nt-launched", layout="nt", launched=path_of(SETUP_DIR)),
     Scenario("nt-wow-launched", layout="nt-wow", launched=path_of(SETUP_DIR)),
@@ -262,16 +281,23 @@ def check(s: Scenario, before: bytes | None, seen, calls,
             faults.append(f"{what}: expected {expected!r}, got {actual!r}")
 
     if s.installer:
-        status, run_once, run_once_after = installed
-        expect("installer's exit status", status, s.installer_status)
-        expect("RunOnce after the installer", run_once,
-               [f'"{s.launched}"'] if s.rebooted and s.launched else [])
-        expect("RunOnce afterwards", run_once_after, [])
+        wanted = {"installer's exit status": s.installer_status,
+                  "RunOnce after the installer":
+                  [f'"{path_of(INSTALLED_DIR)}"'] if s.rebooted
+                  and not s.installer_status else [],
+                  "RunOnce afterwards": []}
+        if s.uninstall:
+            wanted |= {"uninstaller's exit status": 0,
+                       "RunOnce after the uninstaller": [],
+                       "HANDBACK.EXE afterwards": False}
+        for what, value in wanted.items():
+            expect(what, installed.get(what), value)
     expect("exit status", seen.status, 0)
     if boot_before is not None:
         shell, setup_dir = boot_before
         expect("[boot] afterwards", boot_after,
-               ("EXPLORER.EXE" if s.restored else shell, setup_dir))
+               (s.other_shell or ("EXPLORER.EXE" if s.restored else shell),
+                None if s.uninstall else setup_dir))
     if s.restored and s.layout == "9x":
         after = seen.system_ini or b""
         want = [(sec, key, "EXPLORER.EXE" if (sec, key) == ("[boot]", "shell")
@@ -302,6 +328,11 @@ def run_once(box: WineBox) -> list[str]:
     return list(box.values(RUNONCE).values())
 
 
+def uninstall(box: WineBox, s: Scenario, installed: dict):
+    installed["uninstaller's exit status"] = box.uninstall(s.installer)
+    installed["RunOnce after the uninstaller"] = run_once(box)
+
+
 def run(box: WineBox, s: Scenario) -> list[str]:
     arm_registry(box, s)
     before = prepare_files(box, s)
@@ -309,9 +340,11 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     if s.immutable:
         subprocess.run(["chattr", "+i", str(ini)], check=True)
     trace = box.root / f"{s.name}.relay" if s.calls is not None else None
+    installed = {}  # what the installer and the uninstaller did
     try:
         if s.installer:
-            installed = [box.install(s.installer), run_once(box)]
+            installed = {"installer's exit status": box.install(s.installer),
+                         "RunOnce after the installer": run_once(box)}
             if not s.rebooted:  # what it armed, the program must give back
                 before = read(ini)
         # Where [boot] may live elsewhere than the file, it is read as Windows
@@ -325,10 +358,18 @@ def run(box: WineBox, s: Scenario) -> list[str]:
         if s.installer and boot_before != armed:
             return [f"[boot] after the installer: expected {armed!r}, "
                     f"got {boot_before!r}"]
-        command = (("wineboot", "-r") if s.rebooted else
-                   (boot_before[0] if s.installer else s.program,))
+        if s.other_shell:
+            box.wine("reg", "add", WINLOGON, "/v", "Shell", "/d",
+                     s.other_shell, "/f")
+        if s.uninstall == "before":
+            uninstall(box, s, installed)
+        command = (("wineboot", "-r") if s.rebooted or s.uninstall == "before"
+                   else (boot_before[0] if s.installer else s.program,))
         seen = hand_back(box, restart_expected=s.restart, command=command,
                          trace=trace)
+        if s.uninstall == "after":
+            uninstall(box, s, installed)
+            seen.system_ini = read(ini)
     except Hung as hung:
         return [str(hung)]
     finally:
@@ -338,9 +379,11 @@ def run(box: WineBox, s: Scenario) -> list[str]:
           f"notice {'shown' if seen.notices else 'none'}; "
           f"restart {'asked' if seen.restart else 'not asked'}")
     calls = program_calls(trace, box.path(PROGRAM)) if trace else None
+    if s.installer:
+        installed["RunOnce afterwards"] = run_once(box)
+        installed["HANDBACK.EXE afterwards"] = box.path(INSTALLED_SHELL).exists()
     return check(s, before, seen, calls, boot_before,
-                 boot(box) if watch else None,
-                 installed + [run_once(box)] if s.installer else None)
+                 boot(box) if watch else None, installed)
 
 
 def main(argv):

@@ -2,8 +2,11 @@
 # Builds a release from clean: both Windows executables, signed when
 # HANDBACK_SIGN_PFX names a certificate (see scripts/sign.sh), each checked by
 # the footprint test, in build/release/handback-<version>-windows.zip with
-# README.md, LICENSE, examples/nsis/ if there is one, and SHA256SUMS of the
-# executables; the archive's own sum goes beside it.
+# README.md, LICENSE, what the repository tracks under examples/ and docs/,
+# and SHA256SUMS of the executables; the archive's own sum goes beside it.
+# A link in its README or docs to a file it does not carry fails the release.
+# Then the archive proves itself: unpacked alone, its example installers are
+# built around its x64 build and hand back under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -37,25 +40,82 @@ zip=handback-$version-windows.zip
 members+=(README.md README.md LICENSE LICENSE)
 while IFS= read -r -d '' file; do
   members+=("$file" "$file")
-done < <(git ls-files -z examples/nsis)
+done < <(git ls-files -z examples docs)
 members+=(SHA256SUMS "$out/SHA256SUMS")
 
 # Fixed order, times and modes: the same files give the same archive bytes.
-/usr/bin/python3 - "$out/$zip" "$SOURCE_DATE_EPOCH" "${members[@]}" <<'EOF'
+/usr/bin/python3 - "$out/$zip" "$SOURCE_DATE_EPOCH" "${members[@]}" <<'EOF_PY'
 import os
+import posixpath
+import re
 import sys
 import time
 import zipfile
 
 path, epoch, members = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+names, sources = members[::2], members[1::2]
+missing = []
+for name, source in zip(names, sources):
+    if name.endswith(".md"):
+        with open(source, encoding="utf-8") as file:
+            for target in re.findall(r"\]\(([^)\s]+)\)", file.read()):
+                if re.match(r"[a-z]+:|#", target):  # the web, or this page
+                    continue
+                wanted = posixpath.normpath(posixpath.join(
+                    posixpath.dirname(name), target.split("#")[0]))
+                if wanted not in names:
+                    missing.append(f"{name} links to {target}, which the "
+                                   "archive does not carry")
+if missing:
+    sys.exit("\n".join(dict.fromkeys(missing)))
 with zipfile.ZipFile(path, "w") as archive:
-    for name, source in zip(members[::2], members[1::2]):
+    for name, source in zip(names, sources):
         info = zipfile.ZipInfo(name, time.gmtime(epoch)[:6])
         mode = 0o755 if os.stat(source).st_mode & 0o100 else 0o644
         info.external_attr = (0o100000 | mode) << 16
         with open(source, "rb") as file:
             archive.writestr(info, file.read(), zipfile.ZIP_DEFLATED, 9)
-EOF
+EOF_PY
+# The proof: from the unpacked archive alone, each example installer is built
+# around its x64 build (the Inno Setup one with its x86 build too), run
+# silently in a scratch 64-bit Windows with [boot] mapped as on Windows NT,
+# and the shell Windows would start is started: setup must resume from the
+# installed directory, and shell name Explorer again. These are rows of the
+# end-to-end table; the stand-in setup program and the observer come from
+# this build.
+proof=$out/proof
+mkdir -p "$proof/unpacked"
+unzip -q "$out/$zip" -d "$proof/unpacked"
+cmake --build "$out/windows-x64" --target SetupStandIn Observer -j"$(nproc)" >/dev/null
+fixtures=$out/windows-x64/tests/e2e
+unpacked=$proof/unpacked
+e2e=(/usr/bin/python3 tests/e2e/e2e.py "$proof/wine")
+if ! "${e2e[@]}" prepare "$unpacked/x64/handback.exe" "$fixtures/SetupStandIn.exe" \
+  "$fixtures/Observer.exe" "$unpacked/x64/handback.exe" "$unpacked/examples" \
+  "$unpacked/x86/handback.exe" >"$proof/prepare.log" 2>&1; then
+  cat "$proof/prepare.log" >&2
+  "${e2e[@]}" finish
+  rm "$out/$zip"
+  echo "The archive failed its proof, and is removed: its examples could not be built from it alone, or Wine could not run its x64 build." >&2
+  exit 1
+fi
+failed=0
+for row in installer-nt inno-nt; do
+  status=0
+  "${e2e[@]}" run "$row" || status=$?
+  case $status in
+  0) echo "Proved from the archive alone: $row" ;;
+  77) echo "Not proved here: $row (above, why)" ;;
+  *) failed=1 ;;
+  esac
+done
+"${e2e[@]}" finish
+if [ $failed -ne 0 ]; then
+  rm "$out/$zip"
+  echo "The archive failed its proof, and is removed." >&2
+  exit 1
+fi
+
 (cd "$out" && sha256sum "$zip" >"$zip.sha256")
 echo "$out/$zip:"
 cat "$out/$zip.sha256" "$out/SHA256SUMS"

@@ -96,9 +96,12 @@ class WineBox:
 
     # --- the environment -------------------------------------------------
 
-    def create(self, handback: Path, setup: Path, observer: Path):
+    def create(self, handback: Path, setup: Path, observer: Path,
+               examples: Path = TOP / "examples", other_width=None):
         """Makes the environment for the build `handback`, with the example
-        installer built for it; raises Unavailable where it cannot run."""
+        installers from `examples` built for it (the Inno Setup one with
+        `other_width`, the build of the other width, if given); raises
+        Unavailable where it cannot run."""
         self.destroy()
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
@@ -126,10 +129,10 @@ class WineBox:
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
         self.put(INSTALLERS["nsis"][0],
-                 build_nsis(handback, setup, arch, self.root).read_bytes())
+                 self.build_nsis(handback, setup, arch, examples).read_bytes())
         try:
-            self.put(INSTALLERS["inno"][0],
-                     self.build_inno(handback, setup, arch).read_bytes())
+            self.put(INSTALLERS["inno"][0], self.build_inno(
+                handback, setup, arch, examples, other_width).read_bytes())
         except Unavailable as why:
             (self.root / "inno-unavailable.txt").write_text(str(why))
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
@@ -242,30 +245,49 @@ class WineBox:
         wait_for(lambda: not self.path(program).exists(), RUN_TIMEOUT)
         return status
 
-    def build_inno(self, handback: Path, setup: Path, arch: str) -> Path:
+    def build_nsis(self, handback: Path, setup: Path, arch: str,
+                   examples: Path) -> Path:
+        """The NSIS example, bundling this build and the sample setup."""
+        installer = self.root / "dorvanix-setup.exe"
+        width = ["-DWIN64"] if arch == "win64" else []
+        self.compile(["makensis", "-V2", *width,
+                      f"-DHANDBACK={handback.resolve()}",
+                      f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
+                      str(examples / "nsis/dorvanix-setup.nsi")])
+        return installer
+
+    def build_inno(self, handback: Path, setup: Path, arch: str,
+                   examples: Path, other_width: Path | None) -> Path:
         """The Inno Setup example with this build for its width; for the
-        other width a file that cannot run, so installing it instead shows."""
+        other width that build, or else a file that cannot run, so that
+        installing it instead shows."""
         try:
             subprocess.run([LOADER32, "--version"], stdout=subprocess.DEVNULL)
         except OSError as error:
             raise Unavailable(f"Inno Setup's compiler and installers are "
                               f"32-bit programs, and {LOADER32} cannot run "
                               f"here: {error}")
-        other = self.root / "not-this-width.exe"
-        other.write_text("Not a program: the build of the other width.")
+        other = other_width or self.root / "not-this-width.exe"
+        if not other_width:
+            other.write_text("Not a program: the build of the other width.")
         x86, x64 = (handback, other) if arch == "win32" else (other, handback)
-        log = self.root / "iscc.log"
-        with open(log, "wb") as out:
-            status = subprocess.run(
-                [self.loader, ISCC, "/Q", f"/DHANDBACK_X86={windows(x86)}",
-                 f"/DHANDBACK_X64={windows(x64)}", f"/DSETUP={windows(setup)}",
-                 f"/O{windows(self.root)}", "/Fdorvanix-setup-inno",
-                 windows(TOP / "examples/inno/dorvanix-setup.iss")],
-                env=self.env, stdout=out, stderr=subprocess.STDOUT,
-                timeout=RUN_TIMEOUT).returncode
-        if status != 0:
-            raise RuntimeError("ISCC failed:\n" + log.read_text("latin-1"))
+        self.compile([self.loader, ISCC, "/Q", f"/DHANDBACK_X86={windows(x86)}",
+                      f"/DHANDBACK_X64={windows(x64)}",
+                      f"/DSETUP={windows(setup)}", f"/O{windows(self.root)}",
+                      "/Fdorvanix-setup-inno",
+                      windows(examples / "inno/dorvanix-setup.iss")])
         return self.root / "dorvanix-setup-inno.exe"
+
+    def compile(self, command: list):
+        """Runs a compiler; where it fails, raises with what it said."""
+        log = self.root / "compiler.log"
+        with open(log, "wb") as out:
+            status = subprocess.run(command, env=self.env, stdout=out,
+                                    stderr=subprocess.STDOUT,
+                                    timeout=RUN_TIMEOUT).returncode
+        if status != 0:
+            raise RuntimeError(" ".join(map(str, command)) + " failed:\n"
+                               + log.read_text("latin-1"))
 
 
 def boot_registry(layout: str, shell=None, setup_dir=None,
@@ -303,18 +325,6 @@ def boot_registry(layout: str, shell=None, setup_dir=None,
 def windows(path: Path) -> str:
     """A Linux path as a program under Wine sees it."""
     return "Z:" + str(path.resolve()).replace("/", "\\")
-
-
-def build_nsis(handback: Path, setup: Path, arch: str, out: Path) -> Path:
-    """The NSIS example, bundling this build and the sample setup."""
-    installer = out / "dorvanix-setup.exe"
-    width = ["-DWIN64"] if arch == "win64" else []
-    subprocess.run(["makensis", "-V2", *width,
-                    f"-DHANDBACK={handback.resolve()}",
-                    f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
-                    str(TOP / "examples/nsis/dorvanix-setup.nsi")],
-                   check=True, stdout=subprocess.DEVNULL)
-    return installer
 
 
 def entries(profile: bytes):

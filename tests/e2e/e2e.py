@@ -3,8 +3,11 @@
 
     e2e.py list ARCH                       the scenario names for a Windows
                                            of that width (win32, win64)
-    e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED
-                                           make the scratch environment
+    e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED [EXAMPLES OTHER]
+                                           make the scratch environment, with
+                                           the example installers of EXAMPLES
+                                           (the Inno Setup one also bundling
+                                           OTHER, the other width's build)
     e2e.py ROOT run NAME                   run one scenario and check it
     e2e.py ROOT finish                     stop the environment
 
@@ -395,7 +398,7 @@ def main(argv):
     unavailable = box.root / "unavailable.txt"
     if command == "prepare":
         try:
-            box.create(*(Path(p) for p in argv[3:6]))
+            box.create(*(Path(p) for p in argv[3:6] + argv[7:9]))
         except Unavailable as why:
             box.root.mkdir(parents=True, exist_ok=True)
             unavailable.write_text(str(why))

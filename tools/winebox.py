@@ -97,7 +97,8 @@ class WineBox:
     # --- the environment -------------------------------------------------
 
     def create(self, handback: Path, setup: Path, observer: Path,
-               examples: Path = TOP / "examples", other_width=None):
+               examples: Path = TOP / "examples",
+               other_width: Path | None = None):
         """Makes the environment for the build `handback`, with the example
         installers from `examples` built for it (the Inno Setup one with
         `other_width`, the build of the other width, if given); raises
@@ -271,7 +272,8 @@ class WineBox:
         if not other_width:
             other.write_text("Not a program: the build of the other width.")
         x86, x64 = (handback, other) if arch == "win32" else (other, handback)
-        self.compile([self.loader, ISCC, "/Q", f"/DHANDBACK_X86={windows(x86)}",
+        self.compile([self.loader, ISCC, "/Q",
+                      f"/DHANDBACK_X86={windows(x86)}",
                       f"/DHANDBACK_X64={windows(x64)}",
                       f"/DSETUP={windows(setup)}", f"/O{windows(self.root)}",
                       "/Fdorvanix-setup-inno",
@@ -291,7 +293,8 @@ class WineBox:
 
 
 def boot_registry(layout: str, shell=None, setup_dir=None,
-                  enable_lua: int | None = 0, windows: str | None = None) -> str:
+                  enable_lua: int | None = 0, version: str | None = None
+                  ) -> str:
     """The registry of a Windows to import, with [boot] armed there, UAC's
     EnableLUA (None: the value is missing), nothing in RunOnce, and the
     version Wine reports (such as "winxp"; None: its default, Windows 7).
@@ -310,7 +313,7 @@ def boot_registry(layout: str, shell=None, setup_dir=None,
     lines = ["Windows Registry Editor Version 5.00", f"[-{MAPPING}]",
              f"[-{WOW_BOOT}]", f"[-{RUNONCE}]", f"[{POLICIES}]",
              f'"EnableLUA"={lua}', r"[HKEY_CURRENT_USER\Software\Wine]",
-             '"Version"=' + (text(windows) if windows else "-"),
+             '"Version"=' + (text(version) if version else "-"),
              f"[{WINLOGON}]",
              '"Shell"=' + text(shell if nt and shell else "explorer.exe")]
     if nt:

@@ -174,7 +174,8 @@ SCENARIOS = [
     Scenario("signed-launched", shell=SIGNED, program=SIGNED,
              launched=path_of(SETUP_DIR)),
     # Armed by the example installer, on each family's layout of [boot].
-    Scenario("installer-9x", installer="nsis", launched=path_of(INSTALLED_DIR)),
+    Scenario("installer-9x", installer="nsis",
+             launched=path_of(INSTALLED_DIR)),
     Scenario("installer-nt", installer="nsis", layout="nt",
              launched=path_of(INSTALLED_DIR)),
     Scenario("installer-nt-wow", installer="nsis", layout="nt-wow",
@@ -346,21 +347,22 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     installed = {}  # what the installer and the uninstaller did
     try:
         if s.installer:
-            installed = {"installer's exit status": box.install(s.installer),
-                         "RunOnce after the installer": run_once(box)}
+            installed["installer's exit status"] = box.install(s.installer)
+            installed["RunOnce after the installer"] = run_once(box)
             if not s.rebooted:  # what it armed, the program must give back
                 before = read(ini)
         # Where [boot] may live elsewhere than the file, it is read as Windows
         # reads it, and the program started is the shell Windows would start.
         watch = s.installer or s.layout != "9x"
         boot_before = boot(box) if watch else None
-        # Armed as it should be, or left as it was; anything else is not
-        # started, as it may not end.
-        armed = ((INSTALLED_SHELL, INSTALLED_DIR) if not s.rebooted
-                 else ("explorer.exe", None))
-        if s.installer and boot_before != armed:
-            return [f"[boot] after the installer: expected {armed!r}, "
-                    f"got {boot_before!r}"]
+        if s.installer:
+            # Armed as it should be, or left as it was; anything else is not
+            # started, as it may not end.
+            armed = ((INSTALLED_SHELL, INSTALLED_DIR) if not s.rebooted
+                     else ("explorer.exe", None))
+            if boot_before != armed:
+                return [f"[boot] after the installer: expected {armed!r}, "
+                        f"got {boot_before!r}"]
         if s.other_shell:
             box.wine("reg", "add", WINLOGON, "/v", "Shell", "/d",
                      s.other_shell, "/f")
@@ -384,7 +386,8 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     calls = program_calls(trace, box.path(PROGRAM)) if trace else None
     if s.installer:
         installed["RunOnce afterwards"] = run_once(box)
-        installed["HANDBACK.EXE afterwards"] = box.path(INSTALLED_SHELL).exists()
+        installed["HANDBACK.EXE afterwards"] = box.path(
+            INSTALLED_SHELL).exists()
     return check(s, before, seen, calls, boot_before,
                  boot(box) if watch else None, installed)
 

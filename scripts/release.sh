@@ -90,14 +90,17 @@ cmake --build "$out/windows-x64" --target SetupStandIn Observer -j"$(nproc)" >/d
 fixtures=$out/windows-x64/tests/e2e
 unpacked=$proof/unpacked
 e2e=(/usr/bin/python3 tests/e2e/e2e.py "$proof/wine")
+disproved() {
+  "${e2e[@]}" finish
+  rm "$out/$zip"
+  echo "The archive failed its proof, and is removed$1" >&2
+  exit 1
+}
 if ! "${e2e[@]}" prepare "$unpacked/x64/handback.exe" "$fixtures/SetupStandIn.exe" \
   "$fixtures/Observer.exe" "$unpacked/x64/handback.exe" "$unpacked/examples" \
   "$unpacked/x86/handback.exe" >"$proof/prepare.log" 2>&1; then
   cat "$proof/prepare.log" >&2
-  "${e2e[@]}" finish
-  rm "$out/$zip"
-  echo "The archive failed its proof, and is removed: its examples could not be built from it alone, or Wine could not run its x64 build." >&2
-  exit 1
+  disproved ": its examples could not be built from it alone, or Wine could not run its x64 build."
 fi
 failed=0
 for row in installer-nt inno-nt; do
@@ -109,12 +112,8 @@ for row in installer-nt inno-nt; do
   *) failed=1 ;;
   esac
 done
+[ $failed -eq 0 ] || disproved .
 "${e2e[@]}" finish
-if [ $failed -ne 0 ]; then
-  rm "$out/$zip"
-  echo "The archive failed its proof, and is removed." >&2
-  exit 1
-fi
 
 (cd "$out" && sha256sum "$zip" >"$zip.sha256")
 echo "$out/$zip:"

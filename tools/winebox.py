@@ -81,6 +81,8 @@ class WineBox:
         self.root = Path(root).resolve()  # Wine wants an absolute prefix
         self.prefix = self.root / "prefix"
         self.state_file = self.root / "state.json"
+        # Why this machine cannot build or run the Inno Setup example.
+        self.inno_unavailable = self.root / "inno-unavailable.txt"
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("DISPLAY", None)
@@ -135,7 +137,7 @@ class WineBox:
             self.put(INSTALLERS["inno"][0], self.build_inno(
                 handback, setup, arch, examples, other_width).read_bytes())
         except Unavailable as why:
-            (self.root / "inno-unavailable.txt").write_text(str(why))
+            self.inno_unavailable.write_text(str(why))
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
         (self.root / "stock-system.ini").write_bytes(
             self.path(SYSTEM_INI).read_bytes())

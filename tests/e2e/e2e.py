@@ -414,9 +414,8 @@ def main(argv):
         return 0
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     # This machine may run neither the build nor a 32-bit installer.
-    inno = box.root / "inno-unavailable.txt"
-    for reason in [unavailable] + ([inno] if scenario.installer == "inno"
-                                   else []):
+    for reason in [unavailable] + ([box.inno_unavailable]
+                                   if scenario.installer == "inno" else []):
         if reason.exists():
             print(f"skipped: {reason.read_text()}")
             return SKIPPED

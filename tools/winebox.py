@@ -20,6 +20,10 @@ from pathlib import Path, PureWindowsPath
 
 PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
+# The program starts Explorer where it must not leave the session without a
+# shell; here the stand-in setup program takes Explorer's place, and records
+# that it was started, instead of Wine's file browser, which would stay open.
+EXPLORER = r"C:\windows\EXPLORER.EXE"
 RECORDS = r"C:\e2e"
 SYSTEM_INI = r"C:\windows\system.ini"
 # The example installers, as built for the environment, and how each runs
@@ -54,12 +58,19 @@ SETUP_KEY = "DorvanixSetupDir "
 WINDOWS_OF = {0x014C: ("win32", "/usr/lib/wine/wine"),
               0x8664: ("win64", "/usr/lib/wine/wine64")}
 
-# The Win32 calls the program makes; a relay trace shows only these.
+# The Win32 calls the program makes; a relay trace shows only these. Not
+# CloseHandle, which the C++ runtime also calls at exit, nor GetCurrentProcess,
+# which Wine does not trace.
 PROGRAM_CALLS = ("GetWindowsDirectoryA", "GetModuleFileNameA", "CharUpperBuffA",
-                 "GetPrivateProfileStringA", "WritePrivateProfileStringA",
-                 "FindFirstFileA", "FindClose", "FileTimeToLocalFileTime",
-                 "FileTimeToDosDateTime", "ShellExecuteA", "WaitMessage",
-                 "MessageBoxA", "ExitWindowsEx")
+                 "IsDBCSLeadByte", "GetPrivateProfileStringA",
+                 "WritePrivateProfileStringA", "FindFirstFileA", "FindClose",
+                 "FileTimeToLocalFileTime", "FileTimeToDosDateTime",
+                 "ShellExecuteA", "WaitMessage", "MessageBoxA",
+                 "OpenProcessToken", "LookupPrivilegeValueA",
+                 "AdjustTokenPrivileges", "ExitWindowsEx")
+# Wine's code page follows the locale of each of its processes: 1252 unless
+# a row asks for another.
+LOCALE = "en_US.UTF-8"
 
 # How long a run may take before it counts as hung.
 RUN_TIMEOUT = 60
@@ -84,7 +95,8 @@ class WineBox:
         # Why this machine cannot build or run the Inno Setup example.
         self.inno_unavailable = self.root / "inno-unavailable.txt"
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        LC_ALL=LOCALE)
         self.env.pop("DISPLAY", None)
         self.loader = None
         if self.state_file.exists():
@@ -131,6 +143,7 @@ class WineBox:
                   "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
+        self.put(EXPLORER, setup.read_bytes())
         self.put(INSTALLERS["nsis"][0],
                  self.build_nsis(handback, setup, arch, examples).read_bytes())
         try:
@@ -218,16 +231,22 @@ class WineBox:
                        timeout=timeout, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
-    def start(self, *command: str, trace: Path | None = None):
-        """Starts a program; with a trace file, under Wine's relay trace."""
+    def start(self, *command: str, trace: Path | None = None,
+              explorer_stand_in=False):
+        """Starts a program; with a trace file, under Wine's relay trace;
+        with explorer_stand_in, what it starts as Explorer is the stand-in
+        (Wine would otherwise start its own, built in)."""
+        env = dict(self.env)
+        if explorer_stand_in:
+            env["WINEDLLOVERRIDES"] += ";explorer.exe=n"
         quiet = subprocess.DEVNULL
         if trace is None:
-            return subprocess.Popen([self.loader, *command], env=self.env,
+            return subprocess.Popen([self.loader, *command], env=env,
                                     stdout=quiet, stderr=quiet)
         with open(trace, "wb") as log:
             return subprocess.Popen(
                 [self.loader, *command], stdout=quiet, stderr=log,
-                env=dict(self.env, WINEDEBUG="+relay,+loaddll"))
+                env=dict(env, WINEDEBUG="+relay,+loaddll"))
 
     def install(self, kind="nsis") -> int:
         """Runs an example installer silently, as a product's would run;
@@ -420,7 +439,7 @@ def hand_back(box: WineBox, restart_expected: bool, command=(PROGRAM,),
     observer = box.start(OBSERVER)
     if not wait_for((records / "ready").exists, 30):
         raise RuntimeError("the observer did not start")
-    process = box.start(*command, trace=trace)
+    process = box.start(*command, trace=trace, explorer_stand_in=True)
     if hold_notice:
         wait_for(lambda: (records / "holding").exists()
                  or process.poll() is not None, RUN_TIMEOUT)

@@ -1,3 +1,5 @@
+#include <memory>
+
 #include "HandBack.h"
 
 namespace handback {
@@ -37,6 +39,21 @@ bool Launched(WinApi& api, const std::string& path) {
                            SwShowNormal) > 32;
 }
 
+// Windows NT restarts only for a caller whose shutdown privilege is enabled.
+// Windows 9x has no tokens: there these calls fail, and change nothing.
+void EnableShutdownPrivilege(WinApi& api) {
+  Handle token = nullptr;
+  if (api.OpenProcessToken(api.GetCurrentProcess(),
+                           TokenAdjustPrivileges | TokenQuery, &token) == 0)
+    return;
+  const auto close = [&api](Handle handle) { api.CloseHandle(handle); };
+  const std::unique_ptr<void, decltype(close)> owned(token, close);
+  TokenPrivileges privileges{1, {}, SePrivilegeEnabled};
+  api.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege",
+                            &privileges.PrivilegeLuid);
+  api.AdjustTokenPrivileges(token, 0, &privileges, 0, nullptr, nullptr);
+}
+
 }  // namespace
 
 void RunLaunchStage(WinApi& api, ProgramState& state) {
@@ -45,12 +62,13 @@ void RunLaunchStage(WinApi& api, ProgramState& state) {
   if (state.SetupPath.empty()) {
     state.LaunchFailed = true;  // nothing recorded, so no path to show
   } else {
-    state.SetupPath = JoinPath(state.SetupPath, "SETUP.EXE");
+    state.SetupPath = JoinPath(api, state.SetupPath, "SETUP.EXE");
     state.LaunchFailed =
         !FileIsPresent(api, state.SetupPath) || !Launched(api, state.SetupPath);
   }
 
   if (!state.LaunchFailed) {
+    state.Settled = true;
     api.WaitMessage();  // setup runs; end after one message
     return;
   }
@@ -58,7 +76,8 @@ void RunLaunchStage(WinApi& api, ProgramState& state) {
     api.MessageBoxA(nullptr, NoticeText(state.SetupPath).c_str(), "Setup Error",
                     MbOkIconHand);
   // Explorer is the shell again, so Windows comes back up normally.
-  api.ExitWindowsEx(EwxReboot, 0);
+  EnableShutdownPrivilege(api);
+  state.Settled = api.ExitWindowsEx(EwxReboot, 0) != 0;
 }
 
 }  // namespace handback

@@ -19,8 +19,12 @@ constexpr Dword FileAttributeDirectory = 0x10;
 constexpr int SwShowNormal = 1;
 constexpr Uint MbOkIconHand = 0x10;  // MB_OK | MB_ICONHAND
 constexpr Uint EwxReboot = 2;
+constexpr Dword TokenAdjustPrivileges = 0x20;  // TOKEN_ADJUST_PRIVILEGES
+constexpr Dword TokenQuery = 0x8;              // TOKEN_QUERY
+constexpr Dword SePrivilegeEnabled = 2;        // SE_PRIVILEGE_ENABLED
 
-// FILETIME and WIN32_FIND_DATAA, laid out as Windows lays them out.
+// FILETIME, WIN32_FIND_DATAA, LUID and TOKEN_PRIVILEGES (of one privilege),
+// laid out as Windows lays them out.
 struct FileTime {
   Dword LowDateTime;
   Dword HighDateTime;
@@ -39,6 +43,17 @@ struct FindData {
   char AlternateFileName[14];
 };
 
+struct Luid {
+  Dword LowPart;
+  int32_t HighPart;
+};
+
+struct TokenPrivileges {
+  Dword PrivilegeCount;
+  Luid PrivilegeLuid;
+  Dword Attributes;
+};
+
 class WinApi {
  public:
   virtual ~WinApi() = default;
@@ -46,6 +61,7 @@ class WinApi {
   virtual Uint GetWindowsDirectoryA(char* buffer, Uint size) = 0;
   virtual Dword GetModuleFileNameA(Handle module, char* buffer, Dword size) = 0;
   virtual Dword CharUpperBuffA(char* text, Dword length) = 0;
+  virtual Bool IsDBCSLeadByte(uint8_t byte) = 0;
   virtual Dword GetPrivateProfileStringA(const char* section, const char* key,
                                          const char* fallback, char* buffer,
                                          Dword size, const char* fileName) = 0;
@@ -65,6 +81,17 @@ class WinApi {
   virtual Bool WaitMessage() = 0;
   virtual int MessageBoxA(Handle window, const char* text, const char* caption,
                           Uint type) = 0;
+  virtual Handle GetCurrentProcess() = 0;
+  virtual Bool OpenProcessToken(Handle process, Dword access,
+                                Handle* token) = 0;
+  virtual Bool LookupPrivilegeValueA(const char* system, const char* name,
+                                     Luid* luid) = 0;
+  virtual Bool AdjustTokenPrivileges(Handle token, Bool disableAll,
+                                     TokenPrivileges* newState,
+                                     Dword bufferLength,
+                                     TokenPrivileges* previousState,
+                                     Dword* returnLength) = 0;
+  virtual Bool CloseHandle(Handle object) = 0;
   virtual Bool ExitWindowsEx(Uint flags, Dword reason) = 0;
 };
 

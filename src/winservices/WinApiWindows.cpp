@@ -16,6 +16,10 @@ static_assert(offsetof(FindData, LastWriteTime) ==
               offsetof(WIN32_FIND_DATAA, ftLastWriteTime));
 static_assert(offsetof(FindData, FileName) ==
               offsetof(WIN32_FIND_DATAA, cFileName));
+static_assert(sizeof(Luid) == sizeof(LUID));
+static_assert(sizeof(TokenPrivileges) == sizeof(TOKEN_PRIVILEGES));
+static_assert(offsetof(TokenPrivileges, Attributes) ==
+              offsetof(TOKEN_PRIVILEGES, Privileges[0].Attributes));
 
 const FILETIME* Win(const FileTime* time) {
   return reinterpret_cast<const FILETIME*>(time);
@@ -33,6 +37,7 @@ class RealWinApi final : public WinApi {
   Dword CharUpperBuffA(char* text, Dword length) override {
     return ::CharUpperBuffA(text, length);
   }
+  Bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte); }
   Dword GetPrivateProfileStringA(const char* section, const char* key,
                                  const char* fallback, char* buffer, Dword size,
                                  const char* fileName) override {
@@ -67,6 +72,24 @@ class RealWinApi final : public WinApi {
                   Uint type) override {
     return ::MessageBoxA(static_cast<HWND>(window), text, caption, type);
   }
+  Handle GetCurrentProcess() override { return ::GetCurrentProcess(); }
+  Bool OpenProcessToken(Handle process, Dword access, Handle* token) override {
+    return ::OpenProcessToken(process, access, token);
+  }
+  Bool LookupPrivilegeValueA(const char* system, const char* name,
+                             Luid* luid) override {
+    return ::LookupPrivilegeValueA(system, name, reinterpret_cast<LUID*>(luid));
+  }
+  Bool AdjustTokenPrivileges(Handle token, Bool disableAll,
+                             TokenPrivileges* newState, Dword bufferLength,
+                             TokenPrivileges* previousState,
+                             Dword* returnLength) override {
+    return ::AdjustTokenPrivileges(
+        token, disableAll, reinterpret_cast<TOKEN_PRIVILEGES*>(newState),
+        bufferLength, reinterpret_cast<TOKEN_PRIVILEGES*>(previousState),
+        reinterpret_cast<DWORD*>(returnLength));
+  }
+  Bool CloseHandle(Handle object) override { return ::CloseHandle(object); }
   Bool ExitWindowsEx(Uint flags, Dword reason) override {
     return ::ExitWindowsEx(flags, reason);
   }

@@ -23,9 +23,10 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
-from winebox import (PROGRAM, RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
-                     WINLOGON, Hung, Unavailable, WineBox, boot_registry,
-                     entries, hand_back, program_calls, read)
+from winebox import (EXPLORER, LOCALE, PROGRAM, RUNONCE,  # noqa: E402
+                     SETUP_KEY, SYSTEM_INI, WINLOGON, Hung, Unavailable,
+                     WineBox, boot_registry, entries, hand_back,
+                     program_calls, read)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
@@ -36,6 +37,8 @@ INSTALLED_DIR = r"C:\Program Files\Dorvanix 4\Setup"
 INSTALLED_SHELL = r"C:\Program Files\Dorvanix 4\HANDBACK.EXE"
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 SKIPPED = 77
+# The ANSI code page of Wine's processes under each locale.
+CODE_PAGES = {LOCALE: "cp1252", "ja_JP.UTF-8": "cp932", "zh_CN.UTF-8": "gbk"}
 
 
 def notice(path: str) -> bytes:
@@ -47,9 +50,10 @@ def notice(path: str) -> bytes:
             "Press ENTER to restart Windows.").encode("latin-1")
 
 
-def armed(shell, setup_dir) -> bytes:
+def armed(shell, setup_dir, code_page="latin-1") -> bytes:
     """A [boot] section of the file as an installer leaves it, before Wine's
-    own sections; an entry that is None is left out."""
+    own sections, in the bytes of a code page; an entry that is None is left
+    out."""
     if shell is None and setup_dir is None:
         return b""
     lines = ["[boot]", "system.drv=system.drv"]
@@ -58,7 +62,7 @@ def armed(shell, setup_dir) -> bytes:
     if setup_dir is not None:
         lines.append(f"DorvanixSetupDir={setup_dir}")
     lines.append("drivers=mmsystem.dll")
-    return ("\r\n".join(lines) + "\r\n").encode("latin-1")
+    return ("\r\n".join(lines) + "\r\n").encode(code_page)
 
 
 # The program's Win32 calls as a relay trace shows them; ANY stands for a
@@ -88,11 +92,20 @@ def launch_calls(setup: str) -> list[tuple]:
             ("ShellExecuteA", 0, "open", setup, "", "", 1), ("WaitMessage",)]
 
 
+# The shutdown privilege enabled (of the process' own token, the pseudo
+# handle -1), then the restart asked for.
+RESTART_CALLS = [("OpenProcessToken", 0xFFFFFFFF, 0x28, ANY),
+                 ("LookupPrivilegeValueA", 0, "SeShutdownPrivilege", ANY),
+                 ("AdjustTokenPrivileges", ANY, 0, ANY, 0, 0, 0),
+                 ("ExitWindowsEx", 2, 0)]
+EXPLORER_CALLS = [("GetWindowsDirectoryA", ANY, 255),
+                  ("ShellExecuteA", 0, "open", EXPLORER, "", "", 1)]
+
+
 def notice_calls(setup: str) -> list[tuple]:
     return [("FindFirstFileA", setup, ANY),
             ("MessageBoxA", 0, notice(setup).decode("latin-1"), "Setup Error",
-             16),
-            ("ExitWindowsEx", 2, 0)]
+             16)] + RESTART_CALLS
 
 
 def same_call(actual: tuple, expected: tuple) -> bool:
@@ -101,6 +114,11 @@ def same_call(actual: tuple, expected: tuple) -> bool:
             return isinstance(a, int) and a & 0xFFFFFFFF == e
         return e is ANY or a == e
     return len(actual) == len(expected) and all(map(same, actual, expected))
+
+
+def same_calls(actual: list, expected: list) -> bool:
+    return len(actual) == len(expected) and all(map(same_call, actual,
+                                                    expected))
 
 
 @dataclass
@@ -131,6 +149,9 @@ class Scenario:
     launched: str | None = None  # the path setup was started from
     notice: str | None = None    # the path the notice names
     restart: bool = False
+    refuse_restart: bool = False  # Windows refuses the restart request
+    explorer: bool = False       # Explorer is started for the session
+    locale: str = LOCALE         # Wine's, which sets its code page
     no_ini: bool = False         # there is no system.ini at all
     immutable: bool = False      # the file cannot be written
     calls: list | None = None    # every Win32 call the program makes
@@ -162,7 +183,12 @@ SCENARIOS = [
              notice=path_of(SETUP_DIR), restart=True),
     Scenario("setup-dir-empty", setup_dir="", restart=True,
              calls=check_calls("handback.exe") + RESTORE_CALLS
-             + [("ExitWindowsEx", 2, 0)]),
+             + RESTART_CALLS),
+    # Without Explorer the session would have no shell.
+    Scenario("restart-refused", setup="missing", notice=path_of(SETUP_DIR),
+             refuse_restart=True, explorer=True,
+             calls=check_calls("handback.exe") + RESTORE_CALLS
+             + notice_calls(path_of(SETUP_DIR)) + EXPLORER_CALLS),
     Scenario("setup-dir-missing", setup_dir=None, restart=True),
     Scenario("shell-names-another", shell=r"C:\PRODUCT\INSTALL.EXE",
              restored=False, calls=check_calls("INSTALL.EXE")),
@@ -170,7 +196,17 @@ SCENARIOS = [
              restored=False),
     Scenario("no-boot-section", shell=None, setup_dir=None, restored=False),
     Scenario("no-system-ini", restored=False, no_ini=True),
-    Scenario("write-refused", restored=False, immutable=True),
+    Scenario("write-refused", restored=False, immutable=True, explorer=True,
+             calls=check_calls("handback.exe") + RESTORE_CALLS[:1]
+             + EXPLORER_CALLS),
+    # In a double-byte code page, a directory ending in a character whose
+    # second byte is 0x5C (a backslash in ASCII): 表 in 932, 乗 in 936.
+    Scenario("double-byte-932", locale="ja_JP.UTF-8",
+             setup_dir=SETUP_DIR + "表", setup_at=SETUP_DIR + "表",
+             launched=path_of(SETUP_DIR + "表")),
+    Scenario("double-byte-936", locale="zh_CN.UTF-8",
+             setup_dir=SETUP_DIR + "乗", setup_at=SETUP_DIR + "乗",
+             launched=path_of(SETUP_DIR + "乗")),
     Scenario("signed-launched", shell=SIGNED, program=SIGNED,
              launched=path_of(SETUP_DIR)),
     # Armed by the example installer, on each family's layout of [boot].
@@ -241,8 +277,10 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
         ini.write_bytes(box.stock_system_ini)
         return read(ini)
     if not s.no_ini:
-        boot = {"9x": armed(s.shell, s.setup_dir),
-                "nt": armed(None, s.setup_dir), "nt-wow": b""}[s.layout]
+        code_page = CODE_PAGES[s.locale]
+        boot = {"9x": armed(s.shell, s.setup_dir, code_page),
+                "nt": armed(None, s.setup_dir, code_page),
+                "nt-wow": b""}[s.layout]
         ini.write_bytes(boot + box.stock_system_ini)
 
     setup = box.path(path_of(s.setup_at))
@@ -311,17 +349,22 @@ def check(s: Scenario, before: bytes | None, seen, calls,
     else:
         expect("system.ini bytes", seen.system_ini, before)
     # Started once, with the path alone, quoted, and no parameters; the
-    # program then waits for the message setup sends it.
+    # program then waits for the message setup sends it. Explorer's record is
+    # its command line alone. Both are in the code page's bytes.
     started = ("started by wineboot.exe" if s.rebooted
                else "woke the program that started it")
-    expect("setup's record", seen.launched,
-           f'"{s.launched}"\r\n{started}' if s.launched else None)
+    record = (f'"{s.launched}"\r\n{started}' if s.launched else "") + (
+        f'"{EXPLORER}"' if s.explorer else "")
+    expect("record of what started", seen.launched,
+           record.encode(CODE_PAGES[s.locale]).decode("latin-1") or None)
     expect("notice text", seen.notices,
            notice(s.notice) if s.notice else None)
     expect("restart asked", seen.restart,
            "QUERYENDSESSION\nENDSESSION TRUE\n" if s.restart else None)
-    if s.calls is not None and (len(calls) != len(s.calls) or not all(
-            map(same_call, calls, s.calls))):
+    # Asked for last, with the privilege enabled just before.
+    if s.restart and not same_calls(calls[-4:], RESTART_CALLS):
+        faults.append(f"no restart asked with the privilege enabled: {calls}")
+    if s.calls is not None and not same_calls(calls, s.calls):
         faults.append("Win32 calls: expected\n  "
                       + "\n  ".join(map(repr, s.calls)) + "\ngot\n  "
                       + "\n  ".join(map(repr, calls)))
@@ -343,9 +386,15 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     ini = box.path(SYSTEM_INI)
     if s.immutable:
         subprocess.run(["chattr", "+i", str(ini)], check=True)
-    trace = box.root / f"{s.name}.relay" if s.calls is not None else None
+    box.env["LC_ALL"] = s.locale
+    traced = s.calls is not None or s.restart
+    trace = box.root / f"{s.name}.relay" if traced else None
     installed = {}  # what the installer and the uninstaller did
+    wineboot = box.path(r"C:\windows\system32\wineboot.exe")
     try:
+        if s.refuse_restart:  # Windows cannot start what ends the session
+            wineboot.rename(wineboot.with_name("wineboot.keep"))
+            wineboot.write_text("Not a program.")
         if s.installer:
             installed["installer's exit status"] = box.install(s.installer)
             installed["RunOnce after the installer"] = run_once(box)
@@ -380,6 +429,8 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     finally:
         if s.immutable:
             subprocess.run(["chattr", "-i", str(ini)], check=True)
+        if s.refuse_restart:
+            wineboot.with_name("wineboot.keep").replace(wineboot)
     print(f"{s.name}: exit {seen.status}; setup's record {seen.launched!r}; "
           f"notice {'shown' if seen.notices else 'none'}; "
           f"restart {'asked' if seen.restart else 'not asked'}")

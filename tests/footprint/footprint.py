@@ -13,7 +13,8 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll",
+                "msvcrt.dll"}
 MACHINES = {"i386": 0x014C, "amd64": 0x8664}
 SUBSYSTEM_GUI = 2
 RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
@@ -84,7 +85,7 @@ def check(path, machine, version, max_bytes):
         failures.append("subsystem %d, not Windows GUI (2)" % subsystem)
     dlls = [entry.dll.decode() for table in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
             for entry in getattr(pe, table, [])]
-    failures += ["imports %s, not one of KERNEL32, USER32, SHELL32 and msvcrt" % dll
+    failures += ["imports %s, not one of KERNEL32, USER32, SHELL32, ADVAPI32 and msvcrt" % dll
                  for dll in dlls if dll.lower() not in ALLOWED_DLLS]
     text = manifest(pe)
     if text is None:

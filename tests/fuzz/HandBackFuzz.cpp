@@ -93,7 +93,9 @@ struct Answers {
   Bool LocalResult = 1, DosResult = 1;
   Word DosDate = 0, DosTime = 0;
   intptr_t LaunchResult = 0;
-  int32_t Ignored = 0;  // the calls whose result the program does not use
+  int32_t Ignored = 0;      // the calls whose result the program does not use
+  bool DoubleByte = false;  // the lead bytes of code page 932
+  Bool TokenResult = 1, RestartResult = 1;
 };
 
 Answers Decode(FuzzedDataProvider& in) {
@@ -123,8 +125,17 @@ Answers Decode(FuzzedDataProvider& in) {
   a.DosDate = in.ConsumeIntegral<Word>();
   a.DosTime = in.ConsumeIntegral<Word>();
   a.Ignored = in.ConsumeIntegral<int32_t>();
+  a.DoubleByte = in.ConsumeBool();
+  a.TokenResult = Pick<Bool>(in, {1, 0});
+  a.RestartResult = Pick<Bool>(in, {1, 0});
   return a;
 }
+
+bool LeadByte(unsigned char byte, bool doubleByte) {
+  return doubleByte && ((byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0);
+}
+
+const intptr_t Token = 0x70c;
 
 char Upper(char c, bool codePage) {
   const auto u = static_cast<unsigned char>(c);
@@ -146,8 +157,8 @@ struct Call {
 };
 
 std::string Number(intptr_t value) { return std::to_string(value); }
-std::string Pointer(Handle handle) {
-  return Number(reinterpret_cast<intptr_t>(handle));
+std::string Pointer(const void* pointer) {
+  return Number(reinterpret_cast<intptr_t>(pointer));
 }
 std::string Time(const FileTime& time) {
   return Number(time.HighDateTime) + ":" + Number(time.LowDateTime);
@@ -181,6 +192,10 @@ class FuzzedWindows : public WinApi {
     std::transform(text, text + length, text,
                    [this](char c) { return Upper(c, A.CodePage); });
     return static_cast<Dword>(A.Ignored);
+  }
+  // Only reads the code page, for many a byte: not one of the run's calls.
+  Bool IsDBCSLeadByte(uint8_t byte) override {
+    return LeadByte(byte, A.DoubleByte);
   }
   Dword GetPrivateProfileStringA(const char* section, const char* key,
                                  const char* fallback, char* buffer, Dword size,
@@ -252,9 +267,45 @@ class FuzzedWindows : public WinApi {
            {Pointer(window), Text(text), Text(caption), Number(type)});
     return A.Ignored;
   }
-  Bool ExitWindowsEx(Uint flags, Dword reason) override {
-    Record("ExitWindowsEx", {Number(flags), Number(reason)});
+  Handle GetCurrentProcess() override {
+    Record("GetCurrentProcess", {});
+    return InvalidHandle();  // what Windows gives: a pseudo handle
+  }
+  Bool OpenProcessToken(Handle process, Dword access, Handle* token) override {
+    Record("OpenProcessToken", {Pointer(process), Number(access)},
+           A.TokenResult);
+    if (A.TokenResult != 0)
+      *token = reinterpret_cast<Handle>(Token);
+    else
+      OffLimits(token, sizeof *token);
+    return A.TokenResult;
+  }
+  Bool LookupPrivilegeValueA(const char* system, const char* name,
+                             Luid* luid) override {
+    Record("LookupPrivilegeValueA",
+           {system == nullptr ? "null" : Text(system), Text(name)});
+    *luid = {19, 0};
     return A.Ignored;
+  }
+  Bool AdjustTokenPrivileges(Handle token, Bool disableAll,
+                             TokenPrivileges* newState, Dword bufferLength,
+                             TokenPrivileges* previousState,
+                             Dword* returnLength) override {
+    Record(
+        "AdjustTokenPrivileges",
+        {Pointer(token), Number(disableAll), Number(newState->PrivilegeCount),
+         Number(newState->PrivilegeLuid.LowPart),
+         Number(newState->PrivilegeLuid.HighPart), Number(newState->Attributes),
+         Number(bufferLength), Pointer(previousState), Pointer(returnLength)});
+    return A.Ignored;
+  }
+  Bool CloseHandle(Handle object) override {
+    Record("CloseHandle", {Pointer(object)});
+    return A.Ignored;
+  }
+  Bool ExitWindowsEx(Uint flags, Dword reason) override {
+    Record("ExitWindowsEx", {Number(flags), Number(reason)}, A.RestartResult);
+    return A.RestartResult;
   }
 
  private:
@@ -289,17 +340,29 @@ bool EndsWithName(const std::string& path, const std::string& name) {
 // The rules every run keeps, read off the calls alone: the one broken, or
 // empty.
 std::string RuleBroken(const std::vector<Call>& calls) {
-  bool wrote = false, handingBack = false, launched = false;
+  bool wrote = false, handingBack = false, launched = false, refused = false;
+  bool explorer = false;
   int launches = 0, restarts = 0;
   std::vector<std::string> openSearches;
   std::string triedPath;
   for (const Call& call : calls) {
     const std::string& name = call.Name;
-    const bool launchStage = name == "FindFirstFileA" || name == "FindClose" ||
-                             name == "FileTimeToLocalFileTime" ||
-                             name == "FileTimeToDosDateTime" ||
-                             name == "ShellExecuteA" || name == "WaitMessage" ||
-                             name == "MessageBoxA" || name == "ExitWindowsEx";
+    // Everything after the shell check and the restore.
+    const bool launchStage = name != "GetWindowsDirectoryA" &&
+                             name != "GetModuleFileNameA" &&
+                             name != "CharUpperBuffA" &&
+                             name.find("ProfileString") == std::string::npos;
+    // Matched, but neither setup nor a restart comes: only Explorer is left.
+    const bool stranded = wrote && (!handingBack || refused);
+    if (explorer) return name + " after Explorer was started";
+    if (name == "ShellExecuteA" && EndsWithName(call.Args[2], "EXPLORER.EXE")) {
+      if (!stranded) return "Explorer started while setup or a restart comes";
+      explorer = true;
+      continue;
+    }
+    if (stranded &&
+        (name == "GetWindowsDirectoryA" || name == "GetModuleFileNameA"))
+      continue;  // where Explorer is
     if (launchStage && !handingBack)
       return name + " without the Shell entry matched and written back";
     if (restarts > 0 || (launched && name != "WaitMessage"))
@@ -336,9 +399,12 @@ std::string RuleBroken(const std::vector<Call>& calls) {
         return "a notice that does not name the path tried";
     } else if (name == "ExitWindowsEx") {
       ++restarts;
+      refused = call.Result == 0;
     }
   }
   if (!openSearches.empty()) return "a search left open";
+  if (explorer != (wrote && (!handingBack || refused)))
+    return "no Explorer where neither setup nor a restart comes";
   if (restarts != (handingBack && !launched ? 1 : 0))
     return "a restart request without a failed launch, or none after one";
   return "";
@@ -354,14 +420,25 @@ struct Outcome {
 std::string CString(const std::string& text) {
   return text.substr(0, text.find('\0'));
 }
-std::size_t AfterLastDelimiter(const std::string& path) {
-  std::size_t end = path.size();
-  while (end > 0 && path[end - 1] != '\\' && path[end - 1] != ':') --end;
-  return end;
+// A character is two bytes where it starts with a lead byte; only a whole
+// character can be a delimiter.
+std::size_t AfterLastDelimiter(const std::string& path, bool doubleByte,
+                               bool colonToo = true) {
+  std::size_t after = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (LeadByte(path[i], doubleByte))
+      ++i;
+    else if (path[i] == '\\' || (colonToo && path[i] == ':'))
+      after = i + 1;
+  }
+  return after;
 }
-std::string Joined(const std::string& directory, const std::string& name) {
+std::string Joined(const std::string& directory, const std::string& name,
+                   bool doubleByte) {
   if (directory.empty()) return name;
-  return directory + (directory.back() == '\\' ? "" : "\\") + name;
+  const bool endsInBackslash =
+      AfterLastDelimiter(directory, doubleByte, false) == directory.size();
+  return directory + (endsInBackslash ? "" : "\\") + name;
 }
 
 Outcome Expected(const Answers& a) {
@@ -379,24 +456,31 @@ Outcome Expected(const Answers& a) {
     return CString(answer.Written(1024).substr(0, count));
   };
 
-  call("GetWindowsDirectoryA", {"255"});
-  std::string windowsDir;
-  const Dword reported = a.WindowsDir.ReportedFor(255);
-  if (reported > 0 && reported < 255) {
-    windowsDir = CString(a.WindowsDir.Written(255).substr(0, reported));
-  } else {  // not there, or did not fit: the program's own directory
+  const bool dbcs = a.DoubleByte;
+  const auto windowsDir = [&] {
+    call("GetWindowsDirectoryA", {"255"});
+    const Dword reported = a.WindowsDir.ReportedFor(255);
+    if (reported > 0 && reported < 255)
+      return CString(a.WindowsDir.Written(255).substr(0, reported));
+    // not there, or did not fit: the program's own directory
     call("GetModuleFileNameA", {"0", "261"});
-    windowsDir = module().substr(0, AfterLastDelimiter(module()));
-  }
-  const std::string profile = CString(Joined(windowsDir, "SYSTEM.INI"));
+    return module().substr(0, AfterLastDelimiter(module(), dbcs));
+  };
+  const auto startExplorer = [&] {
+    const std::string explorer =
+        CString(Joined(windowsDir(), "EXPLORER.EXE", dbcs));
+    call("ShellExecuteA", {"0", "open", explorer, "", "", "1"});
+  };
+  const std::string profile = CString(Joined(windowsDir(), "SYSTEM.INI", dbcs));
 
   call("GetPrivateProfileStringA", {"Boot", "Shell", "", "1024", profile});
   const std::string shell = entry(a.Shell);
-  const std::string shellName = shell.substr(AfterLastDelimiter(shell), 255);
+  const std::string shellName =
+      shell.substr(AfterLastDelimiter(shell, dbcs), 255);
   call("CharUpperBuffA", {shellName, Number(shellName.size())});
   call("GetModuleFileNameA", {"0", "261"});
   const std::string ownName =
-      module().substr(AfterLastDelimiter(module()), 255);
+      module().substr(AfterLastDelimiter(module(), dbcs), 255);
   call("CharUpperBuffA", {ownName, Number(ownName.size())});
   auto upper = [&a](std::string text) {
     for (char& c : text) c = Upper(c, a.CodePage);
@@ -407,7 +491,10 @@ Outcome Expected(const Answers& a) {
 
   call("WritePrivateProfileStringA",
        {"Boot", "Shell", "EXPLORER.EXE", profile});
-  if (a.WriteResult == 0) return out;  // ends quietly
+  if (a.WriteResult == 0) {
+    startExplorer();
+    return out;
+  }
   call("GetPrivateProfileStringA",
        {"Boot", "DorvanixSetupDir ", "", "1024", profile});
   const std::string setupDir = entry(a.SetupDir);
@@ -415,7 +502,7 @@ Outcome Expected(const Answers& a) {
   std::string setupPath;
   bool launched = false;
   if (!setupDir.empty()) {
-    setupPath = Joined(setupDir, "SETUP.EXE");
+    setupPath = Joined(setupDir, "SETUP.EXE", dbcs);
     call("FindFirstFileA", {CString(setupPath)});
     bool present = false;
     if (a.FindHandle != -1) {
@@ -446,7 +533,16 @@ Outcome Expected(const Answers& a) {
         "Press ENTER to restart Windows.";
     call("MessageBoxA", {"0", CString(notice), "Setup Error", "16"});
   }
+  call("GetCurrentProcess", {});
+  call("OpenProcessToken", {"-1", "40"});
+  if (a.TokenResult != 0) {
+    call("LookupPrivilegeValueA", {"null", "SeShutdownPrivilege"});
+    call("AdjustTokenPrivileges",
+         {Number(Token), "0", "1", "19", "0", "2", "0", "0", "0"});
+    call("CloseHandle", {Number(Token)});
+  }
   call("ExitWindowsEx", {"2", "0"});
+  if (a.RestartResult == 0) startExplorer();
   return out;
 }
 

@@ -28,6 +28,9 @@ class FakeWinApi : public WinApi {
   Dword FoundAttributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
   Bool DosTimeResult = 1;
   intptr_t ShellExecuteResult = 42;
+  Bool ExitWindowsResult = 1;
+  Bool OpenTokenResult = 1;
+  bool CodePage932 = false;  // otherwise single-byte, with no lead bytes
 
   std::vector<std::string> Calls;
 
@@ -57,6 +60,11 @@ class FakeWinApi : public WinApi {
       return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     });
     return length;
+  }
+  Bool IsDBCSLeadByte(uint8_t byte) override {
+    Record("IsDBCSLeadByte(" + std::to_string(byte) + ")");
+    return CodePage932 &&
+           ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
   }
   Dword GetPrivateProfileStringA(const char* section, const char* key,
                                  const char* fallback, char* buffer, Dword size,
@@ -124,14 +132,51 @@ class FakeWinApi : public WinApi {
            "\", " + std::to_string(type) + ")");
     return 1;
   }
+  Handle GetCurrentProcess() override {
+    Record("GetCurrentProcess()");
+    return CurrentProcess;
+  }
+  Bool OpenProcessToken(Handle process, Dword access, Handle* token) override {
+    Record("OpenProcessToken(" + Pointer(process) + ", " +
+           std::to_string(access) + ")");
+    if (OpenTokenResult != 0) *token = Token;
+    return OpenTokenResult;
+  }
+  Bool LookupPrivilegeValueA(const char* system, const char* name,
+                             Luid* luid) override {
+    Record("LookupPrivilegeValueA(" + std::string(system ? system : "null") +
+           ", \"" + name + "\")");
+    *luid = {19, 0};
+    return 1;
+  }
+  Bool AdjustTokenPrivileges(Handle token, Bool disableAll,
+                             TokenPrivileges* newState, Dword bufferLength,
+                             TokenPrivileges* previousState,
+                             Dword* returnLength) override {
+    const TokenPrivileges& p = *newState;
+    Record("AdjustTokenPrivileges(" + Pointer(token) + ", " +
+           std::to_string(disableAll) + ", {" +
+           std::to_string(p.PrivilegeCount) + ", " +
+           std::to_string(p.PrivilegeLuid.LowPart) + ", " +
+           std::to_string(p.Attributes) + "}, " + std::to_string(bufferLength) +
+           (previousState || returnLength ? ", previous" : "") + ")");
+    return 1;
+  }
+  Bool CloseHandle(Handle object) override {
+    Record("CloseHandle(" + Pointer(object) + ")");
+    return 1;
+  }
   Bool ExitWindowsEx(Uint flags, Dword reason) override {
     Record("ExitWindowsEx(" + std::to_string(flags) + ", " +
            std::to_string(reason) + ")");
-    return 1;
+    return ExitWindowsResult;
   }
 
-  // The search answers with these, so that tests can follow them.
+  // The search and the token answer with these, so that tests can follow
+  // them.
   Handle const SearchHandle = reinterpret_cast<Handle>(intptr_t{0x5eac});
+  Handle const CurrentProcess = reinterpret_cast<Handle>(intptr_t{-1});
+  Handle const Token = reinterpret_cast<Handle>(intptr_t{0x70c});
   const FileTime WriteTime{0x11111111, 0x01d00000};
   const FileTime LocalTime{0x22222222, 0x01d00000};
   std::string NoticeText;
@@ -140,7 +185,9 @@ class FakeWinApi : public WinApi {
   void Record(std::string call) { Calls.push_back(std::move(call)); }
   std::string Pointer(Handle handle) const {
     if (handle == nullptr) return "null";
-    return handle == SearchHandle ? "search" : "other";
+    if (handle == SearchHandle) return "search";
+    if (handle == CurrentProcess) return "process";
+    return handle == Token ? "token" : "other";
   }
   static std::string Time(const FileTime* time) {
     return std::to_string(time->LowDateTime) + ":" +

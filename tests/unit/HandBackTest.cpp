@@ -91,11 +91,44 @@ TEST(HandBackTest, NoMatchWritesNothingAndReadsNothingMore) {
   EXPECT_TRUE(run.State.SetupPath.empty());
 }
 
-TEST(HandBackTest, FailedWriteEndsTheRunQuietly) {
+// The session gets Explorer only where neither setup nor a restart comes.
+TEST(HandBackTest, ExplorerWhereTheShellIsNotGivenBackOrNoRestartComes) {
+  const Calls explorer = {
+      "GetWindowsDirectoryA(255)",
+      "ShellExecuteA(null, \"open\", \"C:\\WINDOWS\\EXPLORER.EXE\", \"\", "
+      "\"\", 1)"};
+  struct {
+    const char* What;
+    std::string Shell;
+    winservices::Bool Written;
+    bool SetupFound;
+    winservices::Bool Restarted;
+    bool Explorer;
+  } const cases[] = {
+      {"write refused", "HANDBACK.EXE", 0, true, 1, true},
+      {"restart refused", "HANDBACK.EXE", 1, false, 0, true},
+      {"setup started", "HANDBACK.EXE", 1, true, 0, false},
+      {"restart asked", "HANDBACK.EXE", 1, false, 1, false},
+      {"another shell", "OTHER.EXE", 0, false, 0, false},
+  };
+  for (const auto& c : cases) {
+    Scenario run(c.Shell, "C:\\TOOLS\\HANDBACK.EXE");
+    run.Api.WriteResult = c.Written;
+    run.Api.FileFound = c.SetupFound;
+    run.Api.ExitWindowsResult = c.Restarted;
+    run.Go();
+    const Calls last(run.Api.Calls.end() - 2, run.Api.Calls.end());
+    EXPECT_EQ(last == explorer, c.Explorer) << c.What;
+  }
+}
+
+TEST(HandBackTest, FailedWriteStartsExplorerAndChangesNothing) {
   Scenario run("C:\\TOOLS\\HANDBACK.EXE", "C:\\TOOLS\\HANDBACK.EXE");
   run.Api.WriteResult = 0;
   run.Go();
-  EXPECT_EQ(run.Api.Calls.back(), WriteShell);  // nothing after it
+  // Nothing but Explorer after it.
+  EXPECT_EQ(Calls(run.Api.Calls.end() - 3, run.Api.Calls.end() - 2),
+            Calls{WriteShell});
   EXPECT_TRUE(run.State.HandingBack);
   EXPECT_FALSE(run.State.LaunchFailed);
   EXPECT_TRUE(run.State.SetupPath.empty());

@@ -15,7 +15,18 @@ const std::string ToDos = "FileTimeToDosDateTime(572662306:30408704)";
 const std::string Open =
     "ShellExecuteA(null, \"open\", \"C:\\SETUPDIR\\SETUP.EXE\", \"\", \"\", 1)";
 const std::string Notice = "MessageBoxA(null, <notice>, \"Setup Error\", 16)";
+// A restart is asked for with the shutdown privilege enabled just before.
+const Calls Privilege = {"GetCurrentProcess()", "OpenProcessToken(process, 40)",
+                         "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\")",
+                         "AdjustTokenPrivileges(token, 0, {1, 19, 2}, 0)",
+                         "CloseHandle(token)"};
 const std::string Restart = "ExitWindowsEx(2, 0)";
+
+Calls ThenRestart(Calls before) {
+  before.insert(before.end(), Privilege.begin(), Privilege.end());
+  before.push_back(Restart);
+  return before;
+}
 
 struct Stage {
   fake::FakeWinApi Api;
@@ -47,8 +58,27 @@ TEST(LaunchStageTest, TrailingBackslashIsNotDoubled) {
 
 TEST(LaunchStageTest, NoSetupDirectoryRestartsWithoutANotice) {
   Stage stage("");
-  EXPECT_EQ(stage.Run(), Calls{Restart});
+  EXPECT_EQ(stage.Run(), ThenRestart({}));
   EXPECT_TRUE(stage.State.LaunchFailed);
+  EXPECT_TRUE(stage.State.Settled);
+}
+
+TEST(LaunchStageTest, RestartWhereThePrivilegeCannotBeHad) {
+  struct {
+    winservices::Bool TokenOpened, Restarted;
+    Calls Expected;
+  } const cases[] = {
+      // Windows 9x: no token, and the restart is asked for all the same.
+      {0, 1, {"GetCurrentProcess()", "OpenProcessToken(process, 40)", Restart}},
+      {1, 0, ThenRestart({})},  // refused: the run must not count on it
+  };
+  for (const auto& c : cases) {
+    Stage stage("");
+    stage.Api.OpenTokenResult = c.TokenOpened;
+    stage.Api.ExitWindowsResult = c.Restarted;
+    EXPECT_EQ(stage.Run(), c.Expected);
+    EXPECT_EQ(stage.State.Settled, c.Restarted != 0);
+  }
 }
 
 TEST(LaunchStageTest, NotHandingBackDoesNothing) {
@@ -67,14 +97,12 @@ TEST(LaunchStageTest, SetupThatIsNotThereGivesTheNoticeThenTheRestart) {
     winservices::Bool DosTime;
     Calls Expected;
   } const cases[] = {
-      {"missing", false, 0x20, 1, {Find, Notice, Restart}},
-      {"a directory", true, 0x10, 1, {Find, Close, Notice, Restart}},
-      {"a read-only directory", true, 0x11, 1, {Find, Close, Notice, Restart}},
-      {"undatable",
-       true,
-       0x20,
-       0,
-       {Find, Close, ToLocal, ToDos, Notice, Restart}},
+      {"missing", false, 0x20, 1, ThenRestart({Find, Notice})},
+      {"a directory", true, 0x10, 1, ThenRestart({Find, Close, Notice})},
+      {"a read-only directory", true, 0x11, 1,
+       ThenRestart({Find, Close, Notice})},
+      {"undatable", true, 0x20, 0,
+       ThenRestart({Find, Close, ToLocal, ToDos, Notice})},
   };
   for (const auto& c : cases) {
     Stage stage("C:\\SETUPDIR");
@@ -100,9 +128,10 @@ TEST(LaunchStageTest, LaunchResultAbove32IsSuccessComparedSigned) {
     const Calls calls = stage.Run();
     const Calls after(calls.begin() + 5, calls.end());
     const Calls expected =
-        c.Launched ? Calls{"WaitMessage()"} : Calls{Notice, Restart};
+        c.Launched ? Calls{"WaitMessage()"} : ThenRestart({Notice});
     EXPECT_EQ(after, expected) << c.Result;
     EXPECT_EQ(stage.State.LaunchFailed, !c.Launched) << c.Result;
+    EXPECT_TRUE(stage.State.Settled) << c.Result;
   }
 }
 

@@ -13,6 +13,7 @@ struct PathCase {
 };
 
 TEST(PathsTest, FileNamePart) {
+  fake::FakeWinApi api;
   const std::string longName(300, 'N');
   const PathCase cases[] = {
       {"C:\\TOOLS\\HANDBACK.EXE", "HANDBACK.EXE"},
@@ -25,10 +26,11 @@ TEST(PathsTest, FileNamePart) {
       {"C:\\" + longName, longName.substr(0, 255)},
       {longName, longName.substr(0, 255)},
   };
-  for (const auto& c : cases) EXPECT_EQ(FileNamePart(c.In), c.Out) << c.In;
+  for (const auto& c : cases) EXPECT_EQ(FileNamePart(api, c.In), c.Out) << c.In;
 }
 
 TEST(PathsTest, DirectoryPart) {
+  fake::FakeWinApi api;
   const PathCase cases[] = {
       {"D:\\TOOLS\\HANDBACK.EXE", "D:\\TOOLS\\"},
       {"C:HANDBACK.EXE", "C:"},
@@ -37,10 +39,12 @@ TEST(PathsTest, DirectoryPart) {
       {"HANDBACK.EXE", ""},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(DirectoryPart(c.In), c.Out) << c.In;
+  for (const auto& c : cases)
+    EXPECT_EQ(DirectoryPart(api, c.In), c.Out) << c.In;
 }
 
 TEST(PathsTest, JoinPath) {
+  fake::FakeWinApi api;
   struct {
     std::string Directory, Name, Out;
   } const cases[] = {
@@ -51,7 +55,37 @@ TEST(PathsTest, JoinPath) {
       {"C:\\A/", "X", "C:\\A/\\X"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(JoinPath(c.Directory, c.Name), c.Out) << c.Directory;
+    EXPECT_EQ(JoinPath(api, c.Directory, c.Name), c.Out) << c.Directory;
+  EXPECT_TRUE(api.Calls.empty());  // ASCII asks nothing of the code page
+}
+
+// In code page 932, 表 is 0x95 0x5C: its trail byte is not a backslash. In a
+// single-byte code page, 0x5C is one.
+TEST(PathsTest, DoubleByteCharactersAreNeverCutInTwo) {
+  const std::string hyo = "\x95\x5C", dir = "C:\\D" + hyo;
+  using Rule = std::string (*)(WinApi&, const std::string&);
+  const Rule join = [](WinApi& api, const std::string& directory) {
+    return JoinPath(api, directory, "SETUP.EXE");
+  };
+  struct {
+    Rule Apply;
+    std::string In, DoubleByte, SingleByte;
+  } const cases[] = {
+      {join, dir, dir + "\\SETUP.EXE", dir + "SETUP.EXE"},
+      {join, dir + "\\", dir + "\\SETUP.EXE", dir + "\\SETUP.EXE"},
+      {join, "C:\\D\x95", "C:\\D\x95\\SETUP.EXE", "C:\\D\x95\\SETUP.EXE"},
+      {FileNamePart, dir + "HANDBACK.EXE", "D" + hyo + "HANDBACK.EXE",
+       "HANDBACK.EXE"},
+      {FileNamePart, dir + "\\HANDBACK.EXE", "HANDBACK.EXE", "HANDBACK.EXE"},
+      {DirectoryPart, dir + "HANDBACK.EXE", "C:\\", dir},
+      {DirectoryPart, dir + "\\HANDBACK.EXE", dir + "\\", dir + "\\"},
+  };
+  for (const auto& c : cases) {
+    fake::FakeWinApi cp932, singleByte;
+    cp932.CodePage932 = true;
+    EXPECT_EQ(c.Apply(cp932, c.In), c.DoubleByte) << c.In;
+    EXPECT_EQ(c.Apply(singleByte, c.In), c.SingleByte) << c.In;
+  }
 }
 
 TEST(PathsTest, WindowsDirectoryAsThePlatformGivesIt) {

@@ -32,7 +32,7 @@ printf '[boot]\r\nshell=EXPLORER.EXE\r\n' >"$ini.new"
 cat "$ini" >>"$ini.new" && mv "$ini.new" "$ini"
 before=$(md5sum <"$ini")
 
-echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(wine --version)"
+echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(/usr/lib/wine/wine64 --version)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for arch in x86 x64; do
   # Each architecture's own loader: the wine command always starts the 32-bit
@@ -41,6 +41,10 @@ for arch in x86 x64; do
     x86) tools=i686-w64-mingw32 loader=/usr/lib/wine/wine ;;
     x64) tools=x86_64-w64-mingw32 loader=/usr/lib/wine/wine64 ;;
   esac
+  if ! "$loader" --version >/dev/null 2>&1; then
+    echo "$arch: not timed, $loader cannot run here (no 32-bit programs on this kernel)"
+    continue
+  fi
   mkdir -p "$drive/BENCH/$arch"
   cp "build/windows-$arch/handback.exe" "$drive/BENCH/$arch/HANDBACK.EXE"
   cp "build/windows-$arch/bench/startup_floor.exe" "$drive/BENCH/$arch/FLOOR.EXE"

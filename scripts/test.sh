@@ -1,24 +1,48 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds, runs the unit tests on
-# this machine, plain and under ASan and UBSan, a bounded fuzz run of the whole
-# hand-back, and the tests of each Windows build.
+# Runs every test: installs what is missing, then builds and tests each preset:
+# the unit tests on this machine, plain and under ASan and UBSan, a bounded
+# fuzz run of the whole hand-back, and the tests of each Windows build. The
+# Windows builds, whose end-to-end tests take longest, go side by side from
+# the start; the host's presets go one after the other beside them, at a lower
+# priority. Each line of work writes build/<name>.log, shown once all are done.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-
-jobs=$(nproc)
-for preset in host host-asan fuzz; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset"
-done
 
 # Wine runs the x86 build, and Inno Setup's compiler and installers, only
 # where this kernel runs 32-bit programs.
 /usr/lib/wine/wine --version >/dev/null 2>&1 ||
   echo "This machine cannot run 32-bit programs: the x86 build's end-to-end tests and the Inno Setup rows (inno-*) are skipped."
-for preset in windows-x86 windows-x64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset"
+
+jobs=$(nproc)
+presets() {
+  for preset in "$@"; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$jobs"
+    ctest --preset "$preset"
+  done
+}
+
+mkdir -p build
+names=(windows-x64 windows-x86 host)
+presets windows-x64 >build/windows-x64.log 2>&1 &
+pids=($!)
+presets windows-x86 >build/windows-x86.log 2>&1 &
+pids+=($!)
+nice -n 10 bash -c "$(declare -f presets); jobs=$jobs; presets host host-asan fuzz" \
+  >build/host.log 2>&1 &
+pids+=($!)
+
+failed=()
+for i in "${!names[@]}"; do
+  wait "${pids[$i]}" || failed+=("${names[$i]}")
 done
+for name in "${names[@]}"; do
+  echo "=== ${name} (build/${name}.log)"
+  cat "build/${name}.log"
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED: ${failed[*]} (see above)" >&2
+  exit 1
+fi
+echo "All tests passed."

@@ -68,8 +68,7 @@ def main(argv):
             print("and Windows is to start setup once at its next start:")
             show_run_once(box)
             print("\nWindows restarts (wineboot -r) ...")
-            seen = hand_back(box, restart_expected=False,
-                             command=("wineboot", "-r"))
+            seen = hand_back(box, command=("wineboot", "-r"))
             print("Afterwards:")
             show_run_once(box)
             show_boot(box, nt)
@@ -85,7 +84,7 @@ def main(argv):
 
             shell = box.boot_entry("shell")
             print(f"\nWindows restarts and starts its shell, {shell} ...")
-            seen = hand_back(box, restart_expected=failure, command=(shell,))
+            seen = hand_back(box, command=(shell,))
             print(f"It ended with exit status {seen.status}.")
             print("\nAfterwards:")
             show_boot(box, nt)

@@ -29,7 +29,7 @@ def main(argv):
             subprocess.run(["import", "-display", box.display, "-window",
                             "Setup Error", str(out)], env=box.env, check=True)
 
-        seen = hand_back(box, restart_expected=True, hold_notice=True,
+        seen = hand_back(box, hold_notice=True,
                          on_notice=snap, command=(box.boot_entry("shell"),))
     finally:
         box.destroy()

@@ -4,8 +4,8 @@ in which the real handback.exe runs as the shell and is watched from beside.
 The environment outlives any one process: `create` makes the prefix, of the
 width of the handback.exe it is given (a 64-bit Windows for the x64 build, a
 32-bit one for the x86 build), starts a persistent Wine server and an Xvfb,
-and writes their details to state.json; later processes open it again with
-`WineBox(root)`; `destroy` stops both.
+and writes their details to state.json; `clone` makes another like it;
+later processes open one again with `WineBox(root)`; `destroy` stops both.
 """
 
 import json
@@ -17,6 +17,10 @@ import subprocess
 import time
 from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
+
+# Debian's python3-pefile, which only Debian's own interpreter
+# (/usr/bin/python3) imports.
+import pefile
 
 PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
@@ -74,9 +78,6 @@ LOCALE = "en_US.UTF-8"
 
 # How long a run may take before it counts as hung.
 RUN_TIMEOUT = 60
-# A restart request reaches the session shortly after the program ends; this
-# is how long to keep watching for one that should not come.
-RESTART_GRACE = 2.0
 
 
 class Hung(Exception):
@@ -127,18 +128,7 @@ class WineBox:
             raise Unavailable(f"{loader} cannot run here: {error}")
         self.use(loader, arch)
         self.wine("wineboot", "-i", timeout=300)
-        display, xvfb_pid = start_xvfb()
-        self.state_file.write_text(json.dumps(
-            {"display": display, "xvfb": xvfb_pid, "loader": loader,
-             "arch": arch}))
-        self.env["DISPLAY"] = display
-        # One server for every run, so that each run starts as fast as it
-        # can: the one that wineboot left is replaced by a persistent one.
-        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-k"], env=self.env, **quiet)
-        subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
-        # Its output must not be ours: a test run waits for it to close.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, **quiet)
+        self.serve()
         self.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v",
                   "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         self.put(PROGRAM, handback.read_bytes())
@@ -154,6 +144,41 @@ class WineBox:
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
         (self.root / "stock-system.ini").write_bytes(
             self.path(SYSTEM_INI).read_bytes())
+
+    def serve(self):
+        """Starts the environment's display, and one Wine server for every
+        run, so that each run starts as fast as it can: the one that was left
+        (it saves the registry as it ends) is replaced by a persistent one."""
+        display, xvfb_pid = start_xvfb()
+        self.state_file.write_text(json.dumps(
+            {"display": display, "xvfb": xvfb_pid, "loader": self.loader,
+             "arch": self.env["WINEARCH"]}))
+        self.env["DISPLAY"] = display
+        self.stop_server()
+        # Its output must not be ours: a test run waits for it to close.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop_server(self):
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], env=self.env, **quiet)
+        subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
+
+    def clone(self, root: Path) -> "WineBox":
+        """Another environment at `root`, the same as this one (a copy of its
+        Windows, with its programs and installers) but with a display and a
+        Wine server of its own, so that runs can go on in both at once."""
+        other = WineBox(root)
+        other.destroy()
+        shutil.rmtree(other.root, ignore_errors=True)
+        self.stop_server()  # the registry on disk is then complete
+        shutil.copytree(self.root, other.root, symlinks=True,
+                        ignore=shutil.ignore_patterns(self.state_file.name))
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        other.use(self.loader, self.env["WINEARCH"])
+        other.serve()
+        return other
 
     def destroy(self):
         if self.prefix.exists():
@@ -214,15 +239,24 @@ class WineBox:
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
         self.wine("reg", "import", r"C:\e2e\import.reg")
 
-    def boot_entry(self, key: str) -> str | None:
-        """An entry of [boot] of system.ini, read from where Windows keeps
-        it: the registry value the NT mapping names for it, or the file."""
+    def boot_entries(self, *keys: str) -> tuple:
+        """Entries of [boot] of system.ini, read from where Windows keeps
+        each: the registry value the NT mapping names for it, or the file."""
         mapping = self.values(MAPPING + r"\boot")
-        target = mapping.get(key.lower()) or mapping.get("(default)")
-        if target:
-            root = MAPPED_ROOTS[target[:4].upper()]
-            return self.values(f"{root}\\{target[4:]}").get(key.lower())
-        return ini_entry(read(self.path(SYSTEM_INI), b""), "boot", key)
+        targets = {}
+
+        def entry(key):
+            target = mapping.get(key.lower()) or mapping.get("(default)")
+            if not target:
+                return ini_entry(read(self.path(SYSTEM_INI), b""), "boot", key)
+            if target not in targets:
+                root = MAPPED_ROOTS[target[:4].upper()]
+                targets[target] = self.values(f"{root}\\{target[4:]}")
+            return targets[target].get(key.lower())
+        return tuple(map(entry, keys))
+
+    def boot_entry(self, key: str) -> str | None:
+        return self.boot_entries(key)[0]
 
     # --- programs --------------------------------------------------------
 
@@ -247,6 +281,27 @@ class WineBox:
             return subprocess.Popen(
                 [self.loader, *command], stdout=quiet, stderr=log,
                 env=dict(env, WINEDEBUG="+relay,+loaddll"))
+
+    def still_running(self) -> list[str]:
+        """What a run started that may outlive the program: setup (any
+        SETUP.EXE), Explorer's stand-in, and the wineboot.exe that a restart
+        request starts, which asks the session to end and then ends. Gives
+        the command lines of those of this prefix that are running."""
+        tag = f"WINEPREFIX={self.prefix}".encode()
+        found = []
+        for process in Path("/proc").iterdir():
+            try:
+                environ = (process / "environ").read_bytes().split(b"\0")
+                args = (process / "cmdline").read_bytes().decode("latin-1")
+            except (OSError, ValueError):
+                continue  # gone, or not a process
+            programs = [arg.lower() for arg in args.split("\0")]
+            if tag in environ and any(
+                    program == EXPLORER.lower() or PureWindowsPath(
+                        program).name in ("setup.exe", "wineboot.exe")
+                    for program in programs):
+                found.append(" ".join(args.split("\0")).strip())
+        return found
 
     def install(self, kind="nsis") -> int:
         """Runs an example installer silently, as a product's would run;
@@ -419,9 +474,8 @@ def wait_for(condition, seconds: float) -> bool:
     return True
 
 
-def hand_back(box: WineBox, restart_expected: bool, command=(PROGRAM,),
-              hold_notice=False, on_notice=None,
-              trace: Path | None = None) -> Observed:
+def hand_back(box: WineBox, command=(PROGRAM,), hold_notice=False,
+              on_notice=None, trace: Path | None = None) -> Observed:
     """Runs the program once with the observer beside it; or another command,
     such as a restart of Windows (wineboot -r) that runs RunOnce.
 
@@ -438,7 +492,7 @@ def hand_back(box: WineBox, restart_expected: bool, command=(PROGRAM,),
 
     observer = box.start(OBSERVER)
     if not wait_for((records / "ready").exists, 30):
-        raise RuntimeError("the observer did not start")
+        raise Hung("the observer did not start within 30 s")
     process = box.start(*command, trace=trace, explorer_stand_in=True)
     if hold_notice:
         wait_for(lambda: (records / "holding").exists()
@@ -452,11 +506,12 @@ def hand_back(box: WineBox, restart_expected: bool, command=(PROGRAM,),
         process.kill()
         raise Hung(f"{' '.join(command)} did not end within {RUN_TIMEOUT} s")
 
+    # Whatever it started has done its part, a restart request included, once
+    # it is gone: then the records are complete.
+    if not wait_for(lambda: not box.still_running(), RUN_TIMEOUT):
+        raise Hung(f"{'; '.join(box.still_running())} did not end within "
+                   f"{RUN_TIMEOUT} s of the program")
     restart = records / "restart.txt"
-    if restart_expected:
-        wait_for(lambda: b"ENDSESSION" in read(restart, b""), 30)
-    else:
-        time.sleep(RESTART_GRACE)
     (records / "stop").touch()
     try:
         observer.wait(30)
@@ -501,16 +556,11 @@ def program_calls(trace: Path, image: Path) -> list[tuple]:
 
 
 def image_size(image: Path) -> int:
-    """SizeOfImage from the PE optional header."""
-    data = image.read_bytes()
-    optional = int.from_bytes(data[0x3C:0x40], "little") + 24
-    return int.from_bytes(data[optional + 56:optional + 60], "little")
+    return pefile.PE(str(image), fast_load=True).OPTIONAL_HEADER.SizeOfImage
 
 
 def pe_machine(image: Path) -> int:
-    data = image.read_bytes()
-    header = int.from_bytes(data[0x3C:0x40], "little")
-    return int.from_bytes(data[header + 4:header + 6], "little")
+    return pefile.PE(str(image), fast_load=True).FILE_HEADER.Machine
 
 
 def decode(text: str) -> str:

@@ -11,11 +11,17 @@
     e2e.py ROOT run NAME                   run one scenario and check it
     e2e.py ROOT finish                     stop the environment
 
-ROOT is a directory under build/ that holds the environment. Where this
-machine cannot run the build under Wine, prepare and run exit with 77, which
-CTest counts as skipped.
+ROOT is a directory under build/ that holds the environment: one Windows
+for each "wine" resource of workers.json (ROOT/0, ROOT/1, ...), so that
+CTest, given that file, runs as many scenarios at once, each in the one it
+hands out (CTEST_RESOURCE_GROUP_0_WINE); run by hand, a scenario runs in
+ROOT/0. Where this machine cannot run the build under Wine, prepare and run
+exit with 77, which CTest counts as skipped.
 """
 
+import json
+import os
+import re
 import shutil
 import subprocess
 import sys
@@ -311,7 +317,7 @@ def arm_registry(box: WineBox, s: Scenario):
 
 def boot(box: WineBox) -> tuple:
     """The two entries of [boot] as Windows reads them."""
-    return box.boot_entry("shell"), box.boot_entry(SETUP_KEY)
+    return box.boot_entries("shell", SETUP_KEY)
 
 
 def check(s: Scenario, before: bytes | None, seen, calls,
@@ -419,7 +425,7 @@ def run(box: WineBox, s: Scenario) -> list[str]:
             uninstall(box, s, installed)
         command = (("wineboot", "-r") if s.rebooted or s.uninstall == "before"
                    else (boot_before[0] if s.installer else s.program,))
-        seen = hand_back(box, restart_expected=s.restart, command=command,
+        seen = hand_back(box, command=command,
                          trace=trace)
         if s.uninstall == "after":
             uninstall(box, s, installed)
@@ -443,26 +449,38 @@ def run(box: WineBox, s: Scenario) -> list[str]:
                  boot(box) if watch else None, installed)
 
 
+WORKERS = [resource["id"] for resource in json.loads(
+    (Path(__file__).parent / "workers.json").read_text())["local"][0]["wine"]]
+
+
 def main(argv):
     if argv[1] == "list":
         print(";".join(s.name for s in SCENARIOS if s.only in (None, argv[2])))
         return 0
-    box = WineBox(Path(argv[1]))
-    command = argv[2]
-    unavailable = box.root / "unavailable.txt"
+    root, command = Path(argv[1]), argv[2]
+    boxes = [WineBox(root / worker) for worker in WORKERS]
+    unavailable = root / "unavailable.txt"
+    if command == "finish":
+        for box in boxes:
+            box.destroy()
+        return 0
     if command == "prepare":
+        main([argv[0], argv[1], "finish"])
+        shutil.rmtree(root, ignore_errors=True)
+        first = boxes[0]
         try:
-            box.create(*(Path(p) for p in argv[3:6] + argv[7:9]))
+            first.create(*(Path(p) for p in argv[3:6] + argv[7:9]))
         except Unavailable as why:
-            box.root.mkdir(parents=True, exist_ok=True)
+            root.mkdir(parents=True, exist_ok=True)
             unavailable.write_text(str(why))
             print(f"skipped: {why}")
             return SKIPPED
-        box.put(SIGNED, Path(argv[6]).read_bytes())
+        first.put(SIGNED, Path(argv[6]).read_bytes())
+        for box in boxes[1:]:
+            first.clone(box.root)
         return 0
-    if command == "finish":
-        box.destroy()
-        return 0
+    given = os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", "id:" + WORKERS[0])
+    box = WineBox(root / re.match(r"id:([^,]+)", given)[1])
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     # This machine may run neither the build nor a 32-bit installer.
     for reason in [unavailable] + ([box.inno_unavailable]
@@ -470,6 +488,10 @@ def main(argv):
         if reason.exists():
             print(f"skipped: {reason.read_text()}")
             return SKIPPED
+    if not box.state_file.exists():
+        print(f"FAULT {scenario.name}: {box.root} is not prepared (e2e.py "
+              "ROOT prepare, the test e2e.prepare)")
+        return 1
     faults = run(box, scenario)
     for fault in faults:
         print(f"FAULT {scenario.name}: {fault}")

@@ -20,8 +20,9 @@ Unicode true
 
 !include LogicLib.nsh
 !include x64.nsh
-; From a checkout and from the release archive alike.
-!addincludedir "${__FILEDIR__}\..\..\include"
+; include/ beside examples/, in a checkout and in the release archive alike
+; (makensis works in the script's own folder).
+!addincludedir "..\..\include"
 !include handback.nsh
 
 !ifndef HANDBACK_X86 | HANDBACK_X64 | SETUP

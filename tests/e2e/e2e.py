@@ -366,10 +366,11 @@ def check(s: Scenario, before: bytes | None, seen, calls,
 def run_once(box: WineBox) -> list[str]:
     """RunOnce's commands, exported as they are: reg query would print them
     through the console's code page."""
-    out = box.path(r"C:\e2e\runonce.reg")
+    name = r"C:\e2e\runonce.reg"
+    out = box.path(name)
     out.unlink(missing_ok=True)
-    subprocess.run([box.loader, "reg", "export", RUNONCE, r"C:\e2e\runonce.reg",
-                    "/y"], env=box.env, stdout=subprocess.DEVNULL,
+    subprocess.run([box.loader, "reg", "export", RUNONCE, name, "/y"],
+                   env=box.env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     text = read(out, b"\xff\xfe").decode("utf-16")
     return [re.sub(r"\\(.)", r"\1", m) for m in re.findall(

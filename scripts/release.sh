@@ -2,11 +2,12 @@
 # Builds a release from clean: both Windows executables, signed when
 # HANDBACK_SIGN_PFX names a certificate (see scripts/sign.sh), each checked by
 # the footprint test, in build/release/handback-<version>-windows.zip with
-# README.md, LICENSE, what the repository tracks under examples/ and docs/,
-# and SHA256SUMS of the executables; the archive's own sum goes beside it.
+# README.md, LICENSE, what the repository tracks under include/, examples/
+# and docs/, and SHA256SUMS of the executables; the archive's own sum goes
+# beside it.
 # A link in its README or docs to a file it does not carry fails the release.
 # Then the archive proves itself: unpacked alone, its example installers are
-# built around its x64 build and hand back under Wine.
+# built, with its include files, around its builds and hand back under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -40,7 +41,7 @@ zip=handback-$version-windows.zip
 members+=(README.md README.md LICENSE LICENSE)
 while IFS= read -r -d '' file; do
   members+=("$file" "$file")
-done < <(git ls-files -z examples docs)
+done < <(git ls-files -z include examples docs)
 members+=(SHA256SUMS "$out/SHA256SUMS")
 
 # Fixed order, times and modes: the same files give the same archive bytes.
@@ -77,12 +78,12 @@ with zipfile.ZipFile(path, "w") as archive:
             archive.writestr(info, file.read(), zipfile.ZIP_DEFLATED, 9)
 EOF_PY
 # The proof: from the unpacked archive alone, each example installer is built
-# around its x64 build (the Inno Setup one with its x86 build too), run
-# silently in a scratch 64-bit Windows with [boot] mapped as on Windows NT,
-# and the shell Windows would start is started: setup must resume from the
-# installed directory, and shell name Explorer again. These are rows of the
-# end-to-end table; the stand-in setup program and the observer come from
-# this build.
+# around its builds with the archive's include/ (each example finds it beside
+# its own folder, never in this checkout), run silently in a scratch 64-bit
+# Windows with [boot] mapped as on Windows NT, and the shell Windows would
+# start is started: setup must resume from the installed directory, and shell
+# name Explorer again. These are rows of the end-to-end table; the stand-in
+# setup program and the observer come from this build.
 proof=$out/proof
 mkdir -p "$proof/unpacked"
 unzip -q "$out/$zip" -d "$proof/unpacked"

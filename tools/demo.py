@@ -29,8 +29,9 @@ def show_boot(box: WineBox, nt: bool):
         print(f"        Shell = {box.values(WINLOGON).get('shell')}")
     profile = read(box.path(SYSTEM_INI), b"")
     for key in ([] if nt else ["shell"]) + [SETUP_KEY]:
+        entry = ini_entry(profile, "boot", key)
         print(f"    {SYSTEM_INI} [boot] {key.strip()} = "
-              f"{ini_entry(profile, 'boot', key)}")
+              f"{'(no entry)' if entry is None else entry}")
 
 
 def show_run_once(box: WineBox):
@@ -59,7 +60,8 @@ def main(argv):
         box.import_registry(boot_registry("nt" if nt else "9x",
                                           enable_lua=int(uac)))
         print("\nRunning the example installer silently "
-              "(examples/nsis/dorvanix-setup.nsi) ...")
+              "(examples/nsis/dorvanix-setup.nsi, built for 64-bit Windows) "
+              "...")
         status = box.install()
         print(f"It ended with exit status {status}.")
         if box.values(RUNONCE):

@@ -33,10 +33,12 @@ SYSTEM_INI = r"C:\windows\system.ini"
 # The example installers, as built for the environment, and how each runs
 # silently; and the key each lists the product under.
 INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
+              "nsis32": (r"C:\e2e\DORVANIX-SETUP-32.EXE", "/S"),
               "inno": (r"C:\e2e\DORVANIX-SETUP-INNO.EXE", "/VERYSILENT",
                        "/SUPPRESSMSGBOXES", "/NORESTART",
                        r"/LOG=C:\e2e\inno.log")}
-PRODUCT_KEYS = {"nsis": "Dorvanix 4", "inno": "Dorvanix 4_is1"}
+PRODUCT_KEYS = {"nsis": "Dorvanix 4", "nsis32": "Dorvanix 4",
+                "inno": "Dorvanix 4_is1"}
 TOP = Path(__file__).resolve().parents[1]
 ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
 # Inno Setup's compiler and installers are 32-bit programs.
@@ -95,6 +97,8 @@ class WineBox:
         self.state_file = self.root / "state.json"
         # Why this machine cannot build or run the Inno Setup example.
         self.inno_unavailable = self.root / "inno-unavailable.txt"
+        # Why it cannot run the 32-bit NSIS installer in a 64-bit Windows.
+        self.nsis32_unavailable = self.root / "nsis32-unavailable.txt"
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                         LC_ALL=LOCALE)
@@ -134,11 +138,21 @@ class WineBox:
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
         self.put(EXPLORER, setup.read_bytes())
-        self.put(INSTALLERS["nsis"][0],
-                 self.build_nsis(handback, setup, arch, examples).read_bytes())
+        x86, x64 = self.widths(handback, arch, other_width)
+        # The NSIS example as an installer of the Windows' own width, and on
+        # 64-bit Windows also as it ships, a 32-bit one.
+        self.put(INSTALLERS["nsis"][0], self.build_nsis(
+            x86, x64, setup, examples, arch == "win64").read_bytes())
+        if arch == "win64":
+            self.put(INSTALLERS["nsis32"][0], self.build_nsis(
+                x86, x64, setup, examples, False).read_bytes())
+            try:
+                runs_32bit("The 32-bit NSIS installer is a 32-bit program")
+            except Unavailable as why:
+                self.nsis32_unavailable.write_text(str(why))
         try:
             self.put(INSTALLERS["inno"][0], self.build_inno(
-                handback, setup, arch, examples, other_width).read_bytes())
+                x86, x64, setup, examples).read_bytes())
         except Unavailable as why:
             self.inno_unavailable.write_text(str(why))
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
@@ -303,11 +317,11 @@ class WineBox:
                 found.append(" ".join(args.split("\0")).strip())
         return found
 
-    def install(self, kind="nsis") -> int:
-        """Runs an example installer silently, as a product's would run;
-        gives its exit status."""
-        return subprocess.run([self.loader, *INSTALLERS[kind]], env=self.env,
-                              timeout=RUN_TIMEOUT).returncode
+    def install(self, kind="nsis", *args: str) -> int:
+        """Runs an example installer silently, as a product's would run, with
+        any further arguments; gives its exit status."""
+        return subprocess.run([self.loader, *INSTALLERS[kind], *args],
+                              env=self.env, timeout=RUN_TIMEOUT).returncode
 
     def uninstall(self, kind: str) -> int:
         """Removes the product silently, as a deployment tool does: with the
@@ -322,32 +336,33 @@ class WineBox:
         wait_for(lambda: not self.path(program).exists(), RUN_TIMEOUT)
         return status
 
-    def build_nsis(self, handback: Path, setup: Path, arch: str,
-                   examples: Path) -> Path:
-        """The NSIS example, bundling this build and the sample setup."""
-        installer = self.root / "dorvanix-setup.exe"
-        width = ["-DWIN64"] if arch == "win64" else []
-        self.compile(["makensis", "-V2", *width,
-                      f"-DHANDBACK={handback.resolve()}",
+    def widths(self, handback: Path, arch: str,
+               other_width: Path | None) -> tuple[Path, Path]:
+        """The x86 and x64 builds the installers bundle: this build for its
+        width; for the other width that build, or else a file that cannot
+        run, so that installing it instead shows."""
+        other = other_width or self.root / "not-this-width.exe"
+        if not other_width:
+            other.write_text("Not a program: the build of the other width.")
+        return (handback, other) if arch == "win32" else (other, handback)
+
+    def build_nsis(self, x86: Path, x64: Path, setup: Path, examples: Path,
+                   amd64: bool) -> Path:
+        """The NSIS example around both builds and the sample setup; with
+        amd64, as a 64-bit installer."""
+        installer = self.root / f"dorvanix-setup{'-amd64' * amd64}.exe"
+        target = ["-XTarget amd64-unicode"] if amd64 else []
+        self.compile(["makensis", "-V2", *target,
+                      f"-DHANDBACK_X86={x86.resolve()}",
+                      f"-DHANDBACK_X64={x64.resolve()}",
                       f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
                       str(examples / "nsis/dorvanix-setup.nsi")])
         return installer
 
-    def build_inno(self, handback: Path, setup: Path, arch: str,
-                   examples: Path, other_width: Path | None) -> Path:
-        """The Inno Setup example with this build for its width; for the
-        other width that build, or else a file that cannot run, so that
-        installing it instead shows."""
-        try:
-            subprocess.run([LOADER32, "--version"], stdout=subprocess.DEVNULL)
-        except OSError as error:
-            raise Unavailable(f"Inno Setup's compiler and installers are "
-                              f"32-bit programs, and {LOADER32} cannot run "
-                              f"here: {error}")
-        other = other_width or self.root / "not-this-width.exe"
-        if not other_width:
-            other.write_text("Not a program: the build of the other width.")
-        x86, x64 = (handback, other) if arch == "win32" else (other, handback)
+    def build_inno(self, x86: Path, x64: Path, setup: Path,
+                   examples: Path) -> Path:
+        """The Inno Setup example around both builds and the sample setup."""
+        runs_32bit("Inno Setup's compiler and installers are 32-bit programs")
         self.compile([self.loader, ISCC, "/Q",
                       f"/DHANDBACK_X86={windows(x86)}",
                       f"/DHANDBACK_X64={windows(x64)}",
@@ -366,6 +381,15 @@ class WineBox:
         if status != 0:
             raise RuntimeError(" ".join(map(str, command)) + " failed:\n"
                                + log.read_text("latin-1"))
+
+
+def runs_32bit(what: str):
+    """Raises Unavailable, saying why, where Wine cannot run 32-bit
+    programs."""
+    try:
+        subprocess.run([LOADER32, "--version"], stdout=subprocess.DEVNULL)
+    except OSError as error:
+        raise Unavailable(f"{what}, and {LOADER32} cannot run here: {error}")
 
 
 def boot_registry(layout: str, shell=None, setup_dir=None,

@@ -39,8 +39,13 @@ SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
 OTHER_DIR = r"C:\PRODUCT\OTHER"
 # Where the example installer puts the product's setup, and a signed copy of
 # the program.
-INSTALLED_DIR = r"C:\Program Files\Dorvanix 4\Setup"
-INSTALLED_SHELL = r"C:\Program Files\Dorvanix 4\HANDBACK.EXE"
+INSTALLED_ROOT = r"C:\Program Files\Dorvanix 4"
+INSTALLED_DIR = INSTALLED_ROOT + r"\Setup"
+# Install directories an ANSI program reads back changed (日本 under code page
+# 1252), or too long (under 260 characters, but 306 bytes for HANDBACK.EXE's
+# path under 932, and at most 85 of these characters fit a Linux name).
+NON_ANSI_ROOT = r"C:\Dorvanix日本"
+DBCS_LONG_ROOT = "C:\\Dorvanix\\" + "日本" * 35 + "\\" + "日本" * 35
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 SKIPPED = 77
 # The ANSI code page of Wine's processes under each locale.
@@ -135,8 +140,10 @@ class Scenario:
     layout: str = "9x"       # where [boot] lives: 9x (the file), nt (the
                              # NT mapping), nt-wow (mapping with a default)
     installer: str | None = None  # armed by an example installer instead
-                                  # (nsis, inno), and started as the shell
-                                  # Windows would start
+                                  # (nsis, inno; nsis32: the 32-bit NSIS one
+                                  # in a 64-bit Windows), and started as the
+                                  # shell Windows would start
+    install_dir: str = INSTALLED_ROOT  # where the installer is told to install
     only: str | None = None  # run in this Windows only (win64)
     enable_lua: int | None = 0   # UAC's policy value; None: missing
     windows: str | None = None   # the version Wine reports; None: 7
@@ -165,6 +172,12 @@ class Scenario:
 
 def path_of(directory):
     return directory.rstrip("\\") + r"\SETUP.EXE"
+
+
+def ansi(text: str, locale: str) -> str:
+    """Text as an ANSI program reads it under the locale, a character for
+    each byte: ? for each character its code page cannot hold."""
+    return text.encode(CODE_PAGES[locale], "replace").decode("latin-1")
 
 
 SCENARIOS = [
@@ -244,6 +257,22 @@ SCENARIOS = [
     Scenario("inno-uac", installer="inno", layout="nt-wow", enable_lua=1,
              only="win64", rebooted=True, restored=False,
              launched=path_of(INSTALLED_DIR)),
+    # The 32-bit NSIS installer arms the native view, for the x64 build.
+    Scenario("installer32-on-x64", installer="nsis32", layout="nt-wow",
+             only="win64", launched=path_of(INSTALLED_DIR)),
+    # Paths the program could not read back: setup resumes through RunOnce.
+    Scenario("installer-non-ansi-dir", installer="nsis", layout="nt",
+             only="win64", install_dir=NON_ANSI_ROOT,
+             rebooted=True, restored=False,
+             launched=path_of(NON_ANSI_ROOT + r"\Setup")),
+    Scenario("inno-non-ansi-dir", installer="inno", layout="nt",
+             only="win64", install_dir=NON_ANSI_ROOT,
+             rebooted=True, restored=False,
+             launched=path_of(NON_ANSI_ROOT + r"\Setup")),
+    Scenario("installer-dbcs-long-dir", installer="nsis", layout="nt",
+             only="win64", install_dir=DBCS_LONG_ROOT, locale="ja_JP.UTF-8",
+             rebooted=True, restored=False,
+             launched=path_of(DBCS_LONG_ROOT + r"\Setup")),
     # Uninstalled: what is still armed is undone, and nothing else.
     Scenario("installer-uninstalled", installer="nsis", layout="nt-wow",
              uninstall="before"),
@@ -275,7 +304,7 @@ SCENARIOS = [
 def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
     """Lays out system.ini and the setup directory, or has the example
     installer do it; gives the profile."""
-    for directory in (r"C:\PRODUCT", r"C:\Program Files\Dorvanix 4"):
+    for directory in (r"C:\PRODUCT", s.install_dir):
         shutil.rmtree(box.path(directory), ignore_errors=True)
     ini = box.path(SYSTEM_INI)
     ini.unlink(missing_ok=True)
@@ -329,9 +358,9 @@ def check(s: Scenario, before: bytes | None, seen, calls,
             faults.append(f"{what}: expected {expected!r}, got {actual!r}")
 
     if s.installer:
+        command = '"' + path_of(s.install_dir + r"\Setup") + '"'
         wanted = {"installer's exit status": s.installer_status,
-                  "RunOnce after the installer":
-                  [f'"{path_of(INSTALLED_DIR)}"'] if s.rebooted
+                  "RunOnce after the installer": [command] if s.rebooted
                   and not s.installer_status else [],
                   "RunOnce afterwards": []}
         if s.uninstall:
@@ -361,8 +390,9 @@ def check(s: Scenario, before: bytes | None, seen, calls,
                else "woke the program that started it")
     record = (f'"{s.launched}"\r\n{started}' if s.launched else "") + (
         f'"{EXPLORER}"' if s.explorer else "")
+    # An ANSI program records it: under code page 1252, 日本 comes out as ??.
     expect("record of what started", seen.launched,
-           record.encode(CODE_PAGES[s.locale]).decode("latin-1") or None)
+           ansi(record, s.locale) or None)
     expect("notice text", seen.notices,
            notice(s.notice) if s.notice else None)
     expect("restart asked", seen.restart,
@@ -378,7 +408,17 @@ def check(s: Scenario, before: bytes | None, seen, calls,
 
 
 def run_once(box: WineBox) -> list[str]:
-    return list(box.values(RUNONCE).values())
+    """RunOnce's commands, exported as they are: reg query would print them
+    through the console's code page."""
+    name = r"C:\e2e\runonce.reg"
+    out = box.path(name)
+    out.unlink(missing_ok=True)
+    subprocess.run([box.loader, "reg", "export", RUNONCE, name, "/y"],
+                   env=box.env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    text = read(out, b"\xff\xfe").decode("utf-16")
+    return [re.sub(r"\\(.)", r"\1", m) for m in re.findall(
+        r'^"(?:[^"\\]|\\.)*"="((?:[^"\\]|\\.)*)"\r?$', text, re.M)]
 
 
 def uninstall(box: WineBox, s: Scenario, installed: dict):
@@ -402,7 +442,11 @@ def run(box: WineBox, s: Scenario) -> list[str]:
             wineboot.rename(wineboot.with_name("wineboot.keep"))
             wineboot.write_text("Not a program.")
         if s.installer:
-            installed["installer's exit status"] = box.install(s.installer)
+            where = ([("/DIR=" if s.installer == "inno" else "/D=")
+                      + s.install_dir] if s.install_dir != INSTALLED_ROOT
+                     else [])  # NSIS takes /D= last
+            installed["installer's exit status"] = box.install(s.installer,
+                                                               *where)
             installed["RunOnce after the installer"] = run_once(box)
             if not s.rebooted:  # what it armed, the program must give back
                 before = read(ini)
@@ -413,7 +457,8 @@ def run(box: WineBox, s: Scenario) -> list[str]:
         if s.installer:
             # Armed as it should be, or left as it was; anything else is not
             # started, as it may not end.
-            armed = ((INSTALLED_SHELL, INSTALLED_DIR) if not s.rebooted
+            armed = ((s.install_dir + r"\HANDBACK.EXE",
+                      s.install_dir + r"\Setup") if not s.rebooted
                      else ("explorer.exe", None))
             if boot_before != armed:
                 return [f"[boot] after the installer: expected {armed!r}, "
@@ -444,7 +489,7 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     if s.installer:
         installed["RunOnce afterwards"] = run_once(box)
         installed["HANDBACK.EXE afterwards"] = box.path(
-            INSTALLED_SHELL).exists()
+            s.install_dir + r"\HANDBACK.EXE").exists()
     return check(s, before, seen, calls, boot_before,
                  boot(box) if watch else None, installed)
 
@@ -483,9 +528,10 @@ def main(argv):
     box = WineBox(root / re.match(r"id:([^,]+)", given)[1])
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     # This machine may run neither the build nor a 32-bit installer.
-    for reason in [unavailable] + ([box.inno_unavailable]
-                                   if scenario.installer == "inno" else []):
-        if reason.exists():
+    for reason in [unavailable, {"inno": box.inno_unavailable, "nsis32":
+                                 box.nsis32_unavailable}.get(
+                                     scenario.installer)]:
+        if reason and reason.exists():
             print(f"skipped: {reason.read_text()}")
             return SKIPPED
     if not box.state_file.exists():

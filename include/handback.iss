@@ -1,0 +1,205 @@
+; handback.iss, for Inno Setup 6: arms HANDBACK.EXE as the shell for the next
+; start of Windows where it can complete the hand-back, and has Windows start
+; SETUP.EXE once through RunOnce everywhere else; its uninstaller undoes what
+; is still armed. docs/include.md has the whole of it.
+;
+;   #define HandBackExe "{app}\HANDBACK.EXE"
+;   #define HandBackSetupDir "{app}\Setup"
+;   #define HandBackRunOnce "Dorvanix 4 Setup"
+;   #include "handback.iss"
+;
+; It adds entries to [INI] and [Registry] and code to [Code], in which every
+; name starts with HandBack; its uninstall step is an event attribute, so the
+; script's own event functions keep working. HandBackWay gives 'hand-back'
+; or 'RunOnce', once {app} is known. The script installs the x64 build in
+; 64-bit install mode and the x86 build otherwise.
+;
+; Every Inno Setup installer is a 32-bit program: on 64-bit Windows its [INI]
+; entries go through its own profile API, which sends what the NT mapping
+; takes to the registry into the 32-bit view, where Winlogon and the x64
+; build never look. So there each entry that the native mapping sends to the
+; registry is written there as a [Registry] entry, in the native view, and
+; only what it leaves in the file is an [INI] entry.
+
+#ifndef HandBackExe
+  #error Define HandBackExe, HandBackSetupDir and HandBackRunOnce before including handback.iss.
+#endif
+#ifndef HandBackSetupDir
+  #error Define HandBackExe, HandBackSetupDir and HandBackRunOnce before including handback.iss.
+#endif
+#ifndef HandBackRunOnce
+  #error Define HandBackExe, HandBackSetupDir and HandBackRunOnce before including handback.iss.
+#endif
+
+#define HandBackMapping "Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\system.ini\boot"
+#define HandBackPolicies "Software\Microsoft\Windows\CurrentVersion\Policies\System"
+#define HandBackRunOnceKey "Software\Microsoft\Windows\CurrentVersion\RunOnce"
+
+; Setup writes [INI] entries before [Registry] entries, each in the order
+; given, so the directory is recorded before the shell is armed. A failed
+; entry stops the install and rolls it back (exit code 5 when silent). The
+; key of the directory ends in a blank: the program asks for it so, and a
+; registry value of the mapping is found only by its exact name. The shell
+; is the unquoted path: the program compares the file name at its end.
+[INI]
+Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "DorvanixSetupDir "; String: "{#HandBackSetupDir}"; Check: HandBackArmsInFile('DorvanixSetupDir '); Flags: uninsdeleteentry
+Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "shell"; String: "{#HandBackExe}"; Check: HandBackArmsInFile('shell')
+
+[Registry]
+; Mapped entries exist on 64-bit Windows only, hence HKLM64.
+Root: HKLM64; Subkey: "{code:HandBackMappedKey|DorvanixSetupDir }"; ValueType: string; ValueName: "DorvanixSetupDir "; ValueData: "{#HandBackSetupDir}"; Check: HandBackArmsInRegistry('DorvanixSetupDir '); Flags: uninsdeletevalue
+Root: HKLM64; Subkey: "{code:HandBackMappedKey|shell}"; ValueType: string; ValueName: "shell"; ValueData: "{#HandBackExe}"; Check: HandBackArmsInRegistry('shell')
+; Windows starts it once, as the user who logs on, and deletes the value.
+Root: HKLM64; Subkey: "{#HandBackRunOnceKey}"; ValueType: string; ValueName: "{#HandBackRunOnce}"; ValueData: """{code:HandBackSetupPath}"""; Check: IsWin64 and HandBackResumesByRunOnce; Flags: uninsdeletevalue
+Root: HKLM; Subkey: "{#HandBackRunOnceKey}"; ValueType: string; ValueName: "{#HandBackRunOnce}"; ValueData: """{code:HandBackSetupPath}"""; Check: (not IsWin64) and HandBackResumesByRunOnce; Flags: uninsdeletevalue
+
+[Code]
+{ The key under HKLM where 64-bit Windows' NT mapping keeps an entry of the
+  boot section: the mapping's value for it, else its default, after the
+  colon (SYS:, and the flags before it, ignored); '' where the entry stays
+  in the file, and on 32-bit Windows, where the profile API finds the place
+  itself. }
+function HandBackMappedKey(HandBackKey: String): String;
+var
+  HandBackTarget: String;
+begin
+  HandBackTarget := '';
+  if IsWin64 then
+  begin
+    if not RegQueryStringValue(HKLM64, '{#HandBackMapping}', HandBackKey,
+                               HandBackTarget) then
+      HandBackTarget := '';
+    if HandBackTarget = '' then
+      if not RegQueryStringValue(HKLM64, '{#HandBackMapping}', '',
+                                 HandBackTarget) then
+        HandBackTarget := '';
+  end;
+  if HandBackTarget = '' then
+    Result := ''
+  else
+    Result := 'Software\' + Copy(HandBackTarget, Pos(':', HandBackTarget) + 1,
+                                 MaxInt);
+end;
+
+{ SETUP.EXE's path as the program joins it: no doubled backslash. }
+function HandBackSetupPath(HandBackParam: String): String;
+var
+  HandBackDir: String;
+begin
+  HandBackDir := ExpandConstant('{#HandBackSetupDir}');
+  if (HandBackDir = '') or (Copy(HandBackDir, Length(HandBackDir), 1) = '\') then
+    Result := HandBackDir + 'SETUP.EXE'
+  else
+    Result := HandBackDir + '\SETUP.EXE';
+end;
+
+{ True where HANDBACK.EXE, an ANSI program, reads the path back as it is: it
+  comes back unchanged through the ANSI code page (which turns a letter it
+  lacks into a plain one or ?), and it is shorter than 260 bytes there (the
+  program reads its own path into a 261-byte buffer, and a double-byte
+  character takes two bytes). }
+function HandBackReadable(HandBackPath: String): Boolean;
+var
+  HandBackAnsi: AnsiString;
+  HandBackBack: String;
+begin
+  HandBackAnsi := HandBackPath;
+  HandBackBack := HandBackAnsi;
+  Result := (HandBackBack = HandBackPath) and (Length(HandBackAnsi) < 260);
+end;
+
+{ 'hand-back' where it can complete, else 'RunOnce'. With UAC on (EnableLUA
+  not 0, or missing, which means on), Windows starts an administrator's
+  shell with the filtered token, which cannot give Winlogon's value back:
+  HANDBACK.EXE would be the shell at every logon. Inno Setup 6 runs on
+  Windows 7 and later only, so the policy alone decides. In 32-bit install
+  mode on 64-bit Windows the x86 build is installed, which cannot give the
+  native value back either. And [INI] entries come first: a mapping that
+  took the directory to the registry but left the shell in the file would
+  have the shell armed before the directory. }
+function HandBackWay: String;
+var
+  HandBackRead: Boolean;
+  HandBackLua: Cardinal;
+begin
+  Result := 'RunOnce';
+  if IsWin64 then
+    HandBackRead := RegQueryDWordValue(HKLM64, '{#HandBackPolicies}',
+                                       'EnableLUA', HandBackLua)
+  else
+    HandBackRead := RegQueryDWordValue(HKLM, '{#HandBackPolicies}',
+                                       'EnableLUA', HandBackLua);
+  if HandBackRead and (HandBackLua = 0) and (Is64BitInstallMode or not IsWin64)
+     and HandBackReadable(ExpandConstant('{#HandBackExe}'))
+     and HandBackReadable(HandBackSetupPath(''))
+     and ((HandBackMappedKey('DorvanixSetupDir ') = '')
+          or (HandBackMappedKey('shell') <> '')) then
+    Result := 'hand-back';
+end;
+
+function HandBackArmsInFile(HandBackKey: String): Boolean;
+begin
+  Result := (HandBackWay = 'hand-back') and (HandBackMappedKey(HandBackKey) = '');
+end;
+
+function HandBackArmsInRegistry(HandBackKey: String): Boolean;
+begin
+  Result := (HandBackWay = 'hand-back') and (HandBackMappedKey(HandBackKey) <> '');
+end;
+
+function HandBackResumesByRunOnce: Boolean;
+begin
+  Result := HandBackWay = 'RunOnce';
+end;
+
+function HandBackSystemIni: String;
+begin
+  Result := ExpandConstant('{win}\SYSTEM.INI');
+end;
+
+{ An entry of the boot section, where the installer wrote it. }
+function HandBackBootEntry(HandBackKey: String): String;
+begin
+  if HandBackMappedKey(HandBackKey) = '' then
+    Result := GetIniString('boot', HandBackKey, '', HandBackSystemIni)
+  else if not RegQueryStringValue(HKLM64, HandBackMappedKey(HandBackKey),
+                                  HandBackKey, Result) then
+    Result := '';
+end;
+
+function HandBackSetBootEntry(HandBackKey, HandBackValue: String): Boolean;
+begin
+  if HandBackMappedKey(HandBackKey) = '' then
+    Result := SetIniString('boot', HandBackKey, HandBackValue, HandBackSystemIni)
+  else
+    Result := RegWriteStringValue(HKLM64, HandBackMappedKey(HandBackKey),
+                                  HandBackKey, HandBackValue);
+end;
+
+{ Before any file is deleted: Explorer back, and only while the shell still
+  names this HANDBACK.EXE as the program compares it (the file name after
+  the last \ or :, any case). Explorer after the hand-back and another
+  product's shell stay. Still the shell, it stays whole, directory included,
+  so that it completes at the next start. The directory's entry and the
+  RunOnce value go with the entries' uninsdelete flags. }
+<event('CurUninstallStepChanged')>
+procedure HandBackCurUninstallStepChanged(HandBackStep: TUninstallStep);
+var
+  HandBackName: String;
+begin
+  if HandBackStep <> usUninstall then
+    Exit;
+  HandBackName := ExtractFileName(ExpandConstant('{#HandBackExe}'));
+  if (HandBackName <> '')
+     and (CompareText(ExtractFileName(HandBackBootEntry('shell')), HandBackName) = 0)
+     and not HandBackSetBootEntry('shell', 'EXPLORER.EXE') then
+  begin
+    SuppressibleMsgBox('Setup could not give the shell back to Explorer.',
+      mbCriticalError, MB_OK, IDOK);
+    Abort;
+  end;
+  { A profile service may find the file's key by its name without the blank
+    on reads only (Wine's does): that name goes too. }
+  if HandBackMappedKey('DorvanixSetupDir ') = '' then
+    DeleteIniEntry('boot', 'DorvanixSetupDir', HandBackSystemIni);
+end;

@@ -2,9 +2,9 @@
 # Runs every test: installs what is missing, then builds and tests each preset:
 # the unit tests on this machine, plain and under ASan and UBSan, a bounded
 # fuzz run of the whole hand-back, and the tests of each Windows build. The
-# Windows builds, whose end-to-end tests take longest, go side by side from
-# the start; the host's presets go one after the other beside them, at a lower
-# priority. Each line of work writes build/<name>.log, shown once all are done.
+# Windows builds, whose end-to-end tests take longest, and the host's presets
+# go side by side from the start, the host's at a lower priority. Each line of
+# work writes build/<name>.log, shown once all are done.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 # Wine runs the x86 build, and Inno Setup's compiler and installers, only
 # where this kernel runs 32-bit programs.
 /usr/lib/wine/wine --version >/dev/null 2>&1 ||
-  echo "This machine cannot run 32-bit programs: the x86 build's end-to-end tests and the Inno Setup rows (inno-*) are skipped."
+  echo "This machine cannot run 32-bit programs: the x86 build's end-to-end tests and the rows of 32-bit installers (inno-*, installer32-on-x64) are skipped."
 
 jobs=$(nproc)
 presets() {
@@ -23,23 +23,27 @@ presets() {
   done
 }
 
+# start NAME NICENESS PRESET...: a line of work in the background.
+names=() pids=()
+start() {
+  local name=$1 niceness=$2
+  shift 2
+  (renice -n "$niceness" "$BASHPID" >/dev/null && presets "$@") >"build/$name.log" 2>&1 &
+  names+=("$name") pids+=($!)
+}
 mkdir -p build
-names=(windows-x64 windows-x86 host)
-presets windows-x64 >build/windows-x64.log 2>&1 &
-pids=($!)
-presets windows-x86 >build/windows-x86.log 2>&1 &
-pids+=($!)
-nice -n 10 bash -c "$(declare -f presets); jobs=$jobs; presets host host-asan fuzz" \
-  >build/host.log 2>&1 &
-pids+=($!)
+start windows-x64 0 windows-x64
+start windows-x86 0 windows-x86
+start host 10 host host-asan
+start fuzz 10 fuzz
 
 failed=()
 for i in "${!names[@]}"; do
   wait "${pids[$i]}" || failed+=("${names[$i]}")
 done
 for name in "${names[@]}"; do
-  echo "=== ${name} (build/${name}.log)"
-  cat "build/${name}.log"
+  echo "=== $name (build/$name.log)"
+  cat "build/$name.log"
 done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]} (see above)" >&2

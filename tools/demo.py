@@ -18,8 +18,8 @@ through RunOnce instead, and the restart runs it.
 import sys
 from pathlib import Path
 
-from winebox import (RUNONCE, SETUP_KEY, SYSTEM_INI, WINLOGON, WineBox,
-                     boot_registry, hand_back, ini_entry, read)
+from winebox import (RUNONCE, SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON,
+                     WineBox, boot_registry, hand_back, ini_entry, read)
 
 
 def show_boot(box: WineBox, nt: bool):
@@ -70,7 +70,7 @@ def main(argv):
             print("and Windows is to start setup once at its next start:")
             show_run_once(box)
             print("\nWindows restarts (wineboot -r) ...")
-            seen = hand_back(box, command=("wineboot", "-r"))
+            seen = hand_back(box, command=(WINEBOOT, "-r"))
             print("Afterwards:")
             show_run_once(box)
             show_boot(box, nt)

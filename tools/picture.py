@@ -8,7 +8,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from winebox import SETUP_KEY, WineBox, hand_back
+from winebox import REG, SETUP_KEY, WineBox, hand_back
 
 
 def main(argv):
@@ -22,7 +22,7 @@ def main(argv):
         box.path(box.boot_entry(SETUP_KEY) + r"\SETUP.EXE").unlink()
         # With no window manager on the display, Wine draws the frame and
         # caption itself only when its windows are not managed.
-        box.wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
+        box.wine(REG, "add", r"HKCU\Software\Wine\X11 Driver", "/v",
                  "Managed", "/d", "N", "/f")
 
         def snap(box):

@@ -30,6 +30,10 @@ OBSERVER = r"C:\e2e\OBSERVER.EXE"
 EXPLORER = r"C:\windows\EXPLORER.EXE"
 RECORDS = r"C:\e2e"
 SYSTEM_INI = r"C:\windows\system.ini"
+# Wine's own programs, named by their paths: a bare name such as "reg" goes
+# through start.exe first, another process.
+REG = r"C:\windows\system32\reg.exe"
+WINEBOOT = r"C:\windows\system32\wineboot.exe"
 # The example installers, as built for the environment, and how each runs
 # silently; and the key each lists the product under.
 INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
@@ -133,7 +137,7 @@ class WineBox:
         self.use(loader, arch)
         self.wine("wineboot", "-i", timeout=300)
         self.serve()
-        self.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v",
+        self.wine(REG, "add", r"HKCU\Software\Wine\Debug", "/v",
                   "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
@@ -244,14 +248,14 @@ class WineBox:
         only when it is set. A missing key has none."""
         out = self.root / "reg-query.txt"
         with open(out, "wb") as file:
-            subprocess.run([self.loader, "reg", "query", key], env=self.env,
+            subprocess.run([self.loader, REG, "query", key], env=self.env,
                            stdout=file, stderr=subprocess.DEVNULL)
         lines = out.read_text("latin-1").splitlines()
         return {m[1].lower(): m[2] for m in map(REG_VALUE.match, lines) if m}
 
     def import_registry(self, text: str):
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
-        self.wine("reg", "import", r"C:\e2e\import.reg")
+        self.wine(REG, "import", r"C:\e2e\import.reg")
 
     def boot_entries(self, *keys: str) -> tuple:
         """Entries of [boot] of system.ini, read from where Windows keeps

@@ -29,9 +29,9 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
-from winebox import (EXPLORER, LOCALE, PROGRAM, RUNONCE,  # noqa: E402
-                     SETUP_KEY, SYSTEM_INI, WINLOGON, Hung, Unavailable,
-                     WineBox, boot_registry, entries, hand_back,
+from winebox import (EXPLORER, LOCALE, PROGRAM, REG, RUNONCE,  # noqa: E402
+                     SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON, Hung,
+                     Unavailable, WineBox, boot_registry, entries, hand_back,
                      program_calls, read)
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
@@ -413,7 +413,7 @@ def run_once(box: WineBox) -> list[str]:
     name = r"C:\e2e\runonce.reg"
     out = box.path(name)
     out.unlink(missing_ok=True)
-    subprocess.run([box.loader, "reg", "export", RUNONCE, name, "/y"],
+    subprocess.run([box.loader, REG, "export", RUNONCE, name, "/y"],
                    env=box.env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     text = read(out, b"\xff\xfe").decode("utf-16")
@@ -436,7 +436,7 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     traced = s.calls is not None or s.restart
     trace = box.root / f"{s.name}.relay" if traced else None
     installed = {}  # what the installer and the uninstaller did
-    wineboot = box.path(r"C:\windows\system32\wineboot.exe")
+    wineboot = box.path(WINEBOOT)
     try:
         if s.refuse_restart:  # Windows cannot start what ends the session
             wineboot.rename(wineboot.with_name("wineboot.keep"))
@@ -464,11 +464,11 @@ def run(box: WineBox, s: Scenario) -> list[str]:
                 return [f"[boot] after the installer: expected {armed!r}, "
                         f"got {boot_before!r}"]
         if s.other_shell:
-            box.wine("reg", "add", WINLOGON, "/v", "Shell", "/d",
+            box.wine(REG, "add", WINLOGON, "/v", "Shell", "/d",
                      s.other_shell, "/f")
         if s.uninstall == "before":
             uninstall(box, s, installed)
-        command = (("wineboot", "-r") if s.rebooted or s.uninstall == "before"
+        command = ((WINEBOOT, "-r") if s.rebooted or s.uninstall == "before"
                    else (boot_before[0] if s.installer else s.program,))
         seen = hand_back(box, command=command,
                          trace=trace)

@@ -249,7 +249,8 @@ class WineBox:
         out = self.root / "reg-query.txt"
         with open(out, "wb") as file:
             subprocess.run([self.loader, REG, "query", key], env=self.env,
-                           stdout=file, stderr=subprocess.DEVNULL)
+                           stdout=file, stderr=subprocess.DEVNULL,
+                           timeout=RUN_TIMEOUT)
         lines = out.read_text("latin-1").splitlines()
         return {m[1].lower(): m[2] for m in map(REG_VALUE.match, lines) if m}
 

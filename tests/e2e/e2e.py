@@ -29,8 +29,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
-from winebox import (EXPLORER, LOCALE, PROGRAM, REG, RUNONCE,  # noqa: E402
-                     SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON, Hung,
+from winebox import (EXPLORER, LOCALE, PROGRAM, REG, RUN_TIMEOUT,  # noqa
+                     RUNONCE, SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON, Hung,
                      Unavailable, WineBox, boot_registry, entries, hand_back,
                      program_calls, read)
 
@@ -415,7 +415,7 @@ def run_once(box: WineBox) -> list[str]:
     out.unlink(missing_ok=True)
     subprocess.run([box.loader, REG, "export", RUNONCE, name, "/y"],
                    env=box.env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
+                   stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
     text = read(out, b"\xff\xfe").decode("utf-16")
     return [re.sub(r"\\(.)", r"\1", m) for m in re.findall(
         r'^"(?:[^"\\]|\\.)*"="((?:[^"\\]|\\.)*)"\r?$', text, re.M)]
@@ -538,7 +538,10 @@ def main(argv):
         print(f"FAULT {scenario.name}: {box.root} is not prepared (e2e.py "
               "ROOT prepare, the test e2e.prepare)")
         return 1
-    faults = run(box, scenario)
+    try:
+        faults = run(box, scenario)
+    except subprocess.TimeoutExpired as hung:  # an installer, reg, wineboot
+        faults = [str(hung)]
     for fault in faults:
         print(f"FAULT {scenario.name}: {fault}")
     return 1 if faults else 0

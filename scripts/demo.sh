@@ -15,4 +15,5 @@ for preset in windows-x86 windows-x64; do
   cmake --build --preset "$preset" -j"$(nproc)" >/dev/null
 done
 echo "Built build/windows-x86/handback.exe and build/windows-x64/handback.exe."
-exec python3 -u tools/demo.py build/windows-x64 build/demo "$@"
+# Debian's own interpreter, which imports its python3-pefile.
+exec /usr/bin/python3 -u tools/demo.py build/windows-x64 build/demo "$@"

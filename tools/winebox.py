@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import time
 from dataclasses import dataclass
+from functools import partial
 from pathlib import Path, PureWindowsPath
 
 # Debian's python3-pefile, which only Debian's own interpreter
@@ -130,10 +131,7 @@ class WineBox:
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
         arch, loader = WINDOWS_OF[pe_machine(handback)]
-        try:
-            subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL)
-        except OSError as error:
-            raise Unavailable(f"{loader} cannot run here: {error}")
+        runnable(loader)
         self.use(loader, arch)
         self.wine("wineboot", "-i", timeout=300)
         self.serve()
@@ -151,7 +149,8 @@ class WineBox:
             self.put(INSTALLERS["nsis32"][0], self.build_nsis(
                 x86, x64, setup, examples, False).read_bytes())
             try:
-                runs_32bit("The 32-bit NSIS installer is a 32-bit program")
+                runnable(LOADER32, "The 32-bit NSIS installer is a 32-bit "
+                         "program, and ")
             except Unavailable as why:
                 self.nsis32_unavailable.write_text(str(why))
         try:
@@ -173,6 +172,9 @@ class WineBox:
              "arch": self.env["WINEARCH"]}))
         self.env["DISPLAY"] = display
         self.stop_server()
+        self.start_server()
+
+    def start_server(self):
         # Its output must not be ours: a test run waits for it to close.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -192,8 +194,7 @@ class WineBox:
         self.stop_server()  # the registry on disk is then complete
         shutil.copytree(self.root, other.root, symlinks=True,
                         ignore=shutil.ignore_patterns(self.state_file.name))
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start_server()
         other.use(self.loader, self.env["WINEARCH"])
         other.serve()
         return other
@@ -244,15 +245,21 @@ class WineBox:
     # --- the registry and [boot] ----------------------------------------
 
     def values(self, key: str) -> dict[str, str]:
-        """The values of a registry key, by lower-case name; "(default)"
-        only when it is set. A missing key has none."""
-        out = self.root / "reg-query.txt"
-        with open(out, "wb") as file:
-            subprocess.run([self.loader, REG, "query", key], env=self.env,
-                           stdout=file, stderr=subprocess.DEVNULL,
-                           timeout=RUN_TIMEOUT)
-        lines = out.read_text("latin-1").splitlines()
-        return {m[1].lower(): m[2] for m in map(REG_VALUE.match, lines) if m}
+        """The string values of a registry key, by lower-case name;
+        "(default)" only when it is set. A missing key has none. Exported as
+        they are: reg query would print them through the console's code
+        page."""
+        name = r"C:\e2e\export.reg"
+        out = self.path(name)
+        out.unlink(missing_ok=True)
+        subprocess.run([self.loader, REG, "export", key, name, "/y"],
+                       env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+        # The key's own section, before those of its subkeys.
+        own = (read(out, b"\xff\xfe").decode("utf-16").split("\n[") + [""])[1]
+        unescape = partial(re.sub, r"\\(.)", r"\1")
+        return {("(default)" if m[1] == "@" else unescape(m[2]).lower()):
+                unescape(m[3]) for m in REG_STRING.finditer(own)}
 
     def import_registry(self, text: str):
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
@@ -314,12 +321,12 @@ class WineBox:
                 args = (process / "cmdline").read_bytes().decode("latin-1")
             except (OSError, ValueError):
                 continue  # gone, or not a process
-            programs = [arg.lower() for arg in args.split("\0")]
+            args = args.split("\0")
             if tag in environ and any(
-                    program == EXPLORER.lower() or PureWindowsPath(
-                        program).name in ("setup.exe", "wineboot.exe")
-                    for program in programs):
-                found.append(" ".join(args.split("\0")).strip())
+                    arg.lower() == EXPLORER.lower() or PureWindowsPath(
+                        arg.lower()).name in ("setup.exe", "wineboot.exe")
+                    for arg in args):
+                found.append(" ".join(args).strip())
         return found
 
     def install(self, kind="nsis", *args: str) -> int:
@@ -367,7 +374,8 @@ class WineBox:
     def build_inno(self, x86: Path, x64: Path, setup: Path,
                    examples: Path) -> Path:
         """The Inno Setup example around both builds and the sample setup."""
-        runs_32bit("Inno Setup's compiler and installers are 32-bit programs")
+        runnable(LOADER32, "Inno Setup's compiler and installers are 32-bit "
+                 "programs, and ")
         self.compile([self.loader, ISCC, "/Q",
                       f"/DHANDBACK_X86={windows(x86)}",
                       f"/DHANDBACK_X64={windows(x64)}",
@@ -388,13 +396,13 @@ class WineBox:
                                + log.read_text("latin-1"))
 
 
-def runs_32bit(what: str):
-    """Raises Unavailable, saying why, where Wine cannot run 32-bit
-    programs."""
+def runnable(loader: str, because: str = ""):
+    """Raises Unavailable, saying why, where this machine cannot run Wine's
+    `loader` (the 32-bit one where its kernel runs no 32-bit program)."""
     try:
-        subprocess.run([LOADER32, "--version"], stdout=subprocess.DEVNULL)
+        subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL)
     except OSError as error:
-        raise Unavailable(f"{what}, and {LOADER32} cannot run here: {error}")
+        raise Unavailable(f"{because}{loader} cannot run here: {error}")
 
 
 def boot_registry(layout: str, shell=None, setup_dir=None,
@@ -561,7 +569,8 @@ RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+?\.(\w+)\((.*)\) "
                         r"ret=([0-9a-f]+)$")
 RELAY_ARG = re.compile(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)')
 LOADED = re.compile(r'Loaded L"(.*)" at ([0-9a-f]+): native')
-REG_VALUE = re.compile(r"^    (.*?)    REG_\w+    (.*)$")
+REG_STRING = re.compile(r'^(@|"((?:[^"\\]|\\.)*)")="((?:[^"\\]|\\.)*)"\r?$',
+                        re.M)
 
 
 def program_calls(trace: Path, image: Path) -> list[tuple]:

@@ -29,8 +29,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
-from winebox import (EXPLORER, LOCALE, PROGRAM, REG, RUN_TIMEOUT,  # noqa
-                     RUNONCE, SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON, Hung,
+from winebox import (EXPLORER, LOCALE, PROGRAM, REG, RUNONCE,  # noqa: E402
+                     SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON, Hung,
                      Unavailable, WineBox, boot_registry, entries, hand_back,
                      program_calls, read)
 
@@ -408,17 +408,7 @@ def check(s: Scenario, before: bytes | None, seen, calls,
 
 
 def run_once(box: WineBox) -> list[str]:
-    """RunOnce's commands, exported as they are: reg query would print them
-    through the console's code page."""
-    name = r"C:\e2e\runonce.reg"
-    out = box.path(name)
-    out.unlink(missing_ok=True)
-    subprocess.run([box.loader, REG, "export", RUNONCE, name, "/y"],
-                   env=box.env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
-    text = read(out, b"\xff\xfe").decode("utf-16")
-    return [re.sub(r"\\(.)", r"\1", m) for m in re.findall(
-        r'^"(?:[^"\\]|\\.)*"="((?:[^"\\]|\\.)*)"\r?$', text, re.M)]
+    return list(box.values(RUNONCE).values())
 
 
 def uninstall(box: WineBox, s: Scenario, installed: dict):
@@ -505,12 +495,12 @@ def main(argv):
     root, command = Path(argv[1]), argv[2]
     boxes = [WineBox(root / worker) for worker in WORKERS]
     unavailable = root / "unavailable.txt"
-    if command == "finish":
+    if command in ("finish", "prepare"):
         for box in boxes:
             box.destroy()
+    if command == "finish":
         return 0
     if command == "prepare":
-        main([argv[0], argv[1], "finish"])
         shutil.rmtree(root, ignore_errors=True)
         first = boxes[0]
         try:

@@ -342,6 +342,8 @@ bool EndsWithName(const std::string& path, const std::string& name) {
 std::string RuleBroken(const std::vector<Call>& calls) {
   bool wrote = false, handingBack = false, launched = false, refused = false;
   bool explorer = false;
+  // Matched, but neither setup nor a restart comes: only Explorer is left.
+  const auto stranded = [&] { return wrote && (!handingBack || refused); };
   int launches = 0, restarts = 0;
   std::vector<std::string> openSearches;
   std::string triedPath;
@@ -352,15 +354,13 @@ std::string RuleBroken(const std::vector<Call>& calls) {
                              name != "GetModuleFileNameA" &&
                              name != "CharUpperBuffA" &&
                              name.find("ProfileString") == std::string::npos;
-    // Matched, but neither setup nor a restart comes: only Explorer is left.
-    const bool stranded = wrote && (!handingBack || refused);
     if (explorer) return name + " after Explorer was started";
     if (name == "ShellExecuteA" && EndsWithName(call.Args[2], "EXPLORER.EXE")) {
-      if (!stranded) return "Explorer started while setup or a restart comes";
+      if (!stranded()) return "Explorer started while setup or a restart comes";
       explorer = true;
       continue;
     }
-    if (stranded &&
+    if (stranded() &&
         (name == "GetWindowsDirectoryA" || name == "GetModuleFileNameA"))
       continue;  // where Explorer is
     if (launchStage && !handingBack)
@@ -403,7 +403,7 @@ std::string RuleBroken(const std::vector<Call>& calls) {
     }
   }
   if (!openSearches.empty()) return "a search left open";
-  if (explorer != (wrote && (!handingBack || refused)))
+  if (explorer != stranded())
     return "no Explorer where neither setup nor a restart comes";
   if (restarts != (handingBack && !launched ? 1 : 0))
     return "a restart request without a failed launch, or none after one";

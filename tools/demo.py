@@ -18,8 +18,10 @@ through RunOnce instead, and the restart runs it.
 import sys
 from pathlib import Path
 
-from winebox import (RUNONCE, SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON,
-                     WineBox, boot_registry, hand_back, ini_entry, read)
+from winebox import WINEBOOT, WineBox, read
+from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI, WINLOGON,
+                          boot_registry, ini_entry)
+from winerun import hand_back
 
 
 def show_boot(box: WineBox, nt: bool):
@@ -106,7 +108,7 @@ def main(argv):
         asked = "yes (the session was asked to end)" if seen.restart else "no"
         print(f"Restart asked: {asked}")
     finally:
-        box.destroy()
+        box.stop()
     return 0
 
 

@@ -8,7 +8,9 @@ import subprocess
 import sys
 from pathlib import Path
 
-from winebox import REG, SETUP_KEY, WineBox, hand_back
+from winebox import REG, WineBox
+from wineregistry import SETUP_KEY
+from winerun import hand_back
 
 
 def main(argv):
@@ -32,7 +34,7 @@ def main(argv):
         seen = hand_back(box, hold_notice=True,
                          on_notice=snap, command=(box.boot_entry("shell"),))
     finally:
-        box.destroy()
+        box.stop()
     if not seen.notices or not out.exists():
         print("no notice was shown", file=sys.stderr)
         return 1

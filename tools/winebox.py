@@ -1,11 +1,18 @@
-"""A scratch Windows environment under Wine, with an X display of its own,
-in which the real handback.exe runs as the shell and is watched from beside.
+"""A scratch Windows under Wine, with an X display of its own, in which the
+real handback.exe runs.
 
-The environment outlives any one process: `create` makes the prefix, of the
-width of the handback.exe it is given (a 64-bit Windows for the x64 build, a
-32-bit one for the x86 build), starts a persistent Wine server and an Xvfb,
-and writes their details to state.json; `clone` makes another like it;
-later processes open one again with `WineBox(root)`; `destroy` stops both.
+`WineBox(root).create(...)` makes one: a prefix of the width of the
+handback.exe it is given (a 64-bit Windows for the x64 build, a 32-bit one
+for the x86 build), with the program, the test fixtures and the example
+installers built for it in it; it then runs, with a persistent Wine server
+and an Xvfb. Later processes open it again with `WineBox(root)`; `stop`
+ends both.
+
+`WineBox(root, over=made)` is a copy of the Windows made at `made` that
+costs no disk: an overlay mount of that prefix, whose changes go to
+root/upper. `restore` throws them away, so that each use starts from the
+Windows that was made, whatever an earlier one did; `changes` says where a
+prefix differs from that Windows as it was made.
 """
 
 import json
@@ -15,13 +22,17 @@ import select
 import shutil
 import subprocess
 import time
-from dataclasses import dataclass
-from functools import partial
 from pathlib import Path, PureWindowsPath
 
-# Debian's python3-pefile, which only Debian's own interpreter
-# (/usr/bin/python3) imports.
-import pefile
+from wineregistry import (MAPPED_ROOTS, MAPPING, SYSTEM_INI, UNINSTALL,
+                          exported_values, ini_entry)
+
+try:
+    import pefile
+except ImportError:
+    raise SystemExit("pefile is missing: run this with Debian's own "
+                     "/usr/bin/python3, which imports python3-pefile "
+                     "(./scripts/install-deps.sh installs it)")
 
 PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
@@ -30,11 +41,13 @@ OBSERVER = r"C:\e2e\OBSERVER.EXE"
 # that it was started, instead of Wine's file browser, which would stay open.
 EXPLORER = r"C:\windows\EXPLORER.EXE"
 RECORDS = r"C:\e2e"
-SYSTEM_INI = r"C:\windows\system.ini"
 # Wine's own programs, named by their paths: a bare name such as "reg" goes
 # through start.exe first, another process.
 REG = r"C:\windows\system32\reg.exe"
 WINEBOOT = r"C:\windows\system32\wineboot.exe"
+# Wine's services, which a Windows runs for as long as its server does.
+WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe",
+                 "svchost.exe", "rpcss.exe", "explorer.exe"}
 # The example installers, as built for the environment, and how each runs
 # silently; and the key each lists the product under.
 INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
@@ -49,42 +62,19 @@ ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
 # Inno Setup's compiler and installers are 32-bit programs.
 LOADER32 = "/usr/lib/wine/wine"
 
-# Where the Windows NT family keeps [boot] of system.ini: the mapping names a
-# registry key for each entry, Winlogon's own value for the shell.
-NT = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
-MAPPING = NT + r"\IniFileMapping\system.ini"
-WINLOGON = NT + r"\Winlogon"
-WOW_BOOT = NT + r"\WOW\boot"
-# UAC's policy, and what Windows starts once at its next start.
-CURRENT = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"
-POLICIES = CURRENT + r"\Policies\System"
-RUNONCE = CURRENT + r"\RunOnce"
-UNINSTALL = CURRENT + r"\Uninstall"
-MAPPED_ROOTS = {"SYS:": r"HKEY_LOCAL_MACHINE\Software",
-                "USR:": r"HKEY_CURRENT_USER\Software"}
-SETUP_KEY = "DorvanixSetupDir "
-
 # Wine's loader and prefix for each PE machine: each build runs in a Windows
 # of its own width.
 WINDOWS_OF = {0x014C: ("win32", "/usr/lib/wine/wine"),
               0x8664: ("win64", "/usr/lib/wine/wine64")}
-
-# The Win32 calls the program makes; a relay trace shows only these. Not
-# CloseHandle, which the C++ runtime also calls at exit, nor GetCurrentProcess,
-# which Wine does not trace.
-PROGRAM_CALLS = ("GetWindowsDirectoryA", "GetModuleFileNameA", "CharUpperBuffA",
-                 "IsDBCSLeadByte", "GetPrivateProfileStringA",
-                 "WritePrivateProfileStringA", "FindFirstFileA", "FindClose",
-                 "FileTimeToLocalFileTime", "FileTimeToDosDateTime",
-                 "ShellExecuteA", "WaitMessage", "MessageBoxA",
-                 "OpenProcessToken", "LookupPrivilegeValueA",
-                 "AdjustTokenPrivileges", "ExitWindowsEx")
 # Wine's code page follows the locale of each of its processes: 1252 unless
-# a row asks for another.
+# a run asks for another.
 LOCALE = "en_US.UTF-8"
-
 # How long a run may take before it counts as hung.
 RUN_TIMEOUT = 60
+# What a made Windows keeps beside its prefix: its width, and what it held
+# when it was made.
+MADE = "windows.json"
+FINGERPRINT = "fingerprint.json"
 
 
 class Hung(Exception):
@@ -96,23 +86,29 @@ class Unavailable(Exception):
 
 
 class WineBox:
-    def __init__(self, root: Path):
+    def __init__(self, root: Path, over: Path | None = None):
         self.root = Path(root).resolve()  # Wine wants an absolute prefix
         self.prefix = self.root / "prefix"
         self.state_file = self.root / "state.json"
+        # The Windows this one is a copy of, and where its making left the
+        # files it was made from.
+        self.lower = Path(over).resolve() / "prefix" if over else None
+        self.made = Path(over).resolve() if over else self.root
         # Why this machine cannot build or run the Inno Setup example.
-        self.inno_unavailable = self.root / "inno-unavailable.txt"
+        self.inno_unavailable = self.made / "inno-unavailable.txt"
         # Why it cannot run the 32-bit NSIS installer in a 64-bit Windows.
-        self.nsis32_unavailable = self.root / "nsis32-unavailable.txt"
+        self.nsis32_unavailable = self.made / "nsis32-unavailable.txt"
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                         LC_ALL=LOCALE)
         self.env.pop("DISPLAY", None)
         self.loader = None
+        if (self.made / MADE).exists():
+            made = json.loads((self.made / MADE).read_text())
+            self.use(made["loader"], made["arch"])
         if self.state_file.exists():
-            state = json.loads(self.state_file.read_text())
-            self.use(state["loader"], state["arch"])
-            self.env["DISPLAY"] = state["display"]
+            self.env["DISPLAY"] = json.loads(
+                self.state_file.read_text())["display"]
 
     def use(self, loader, arch):
         self.loader = loader
@@ -127,16 +123,16 @@ class WineBox:
         installers from `examples` built for it (the Inno Setup one with
         `other_width`, the build of the other width, if given); raises
         Unavailable where it cannot run."""
-        self.destroy()
+        self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
         arch, loader = WINDOWS_OF[pe_machine(handback)]
         runnable(loader)
         self.use(loader, arch)
+        (self.root / MADE).write_text(json.dumps(
+            {"loader": loader, "arch": arch}))
         self.wine("wineboot", "-i", timeout=300)
         self.serve()
-        self.wine(REG, "add", r"HKCU\Software\Wine\Debug", "/v",
-                  "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
         self.put(EXPLORER, setup.read_bytes())
@@ -162,54 +158,106 @@ class WineBox:
         (self.root / "stock-system.ini").write_bytes(
             self.path(SYSTEM_INI).read_bytes())
 
-    def serve(self):
-        """Starts the environment's display, and one Wine server for every
-        run, so that each run starts as fast as it can: the one that was left
-        (it saves the registry as it ends) is replaced by a persistent one."""
-        display, xvfb_pid = start_xvfb()
-        self.state_file.write_text(json.dumps(
-            {"display": display, "xvfb": xvfb_pid, "loader": self.loader,
-             "arch": self.env["WINEARCH"]}))
-        self.env["DISPLAY"] = display
-        self.stop_server()
-        self.start_server()
+    def freeze(self):
+        """Stops this Windows for good and records what it holds, so that
+        copies over it can start from it (its registry is on disk once its
+        server has ended)."""
+        self.stop()
+        (self.root / FINGERPRINT).write_text(json.dumps(
+            fingerprint(self.prefix)))
 
-    def start_server(self):
+    def restore(self) -> list[str]:
+        """Makes this copy the Windows it copies again, with every process
+        of the last use ended and its changes thrown away, and starts it;
+        gives where it still differs from that Windows as it was made
+        (nothing, unless its making or this copy went wrong)."""
+        if self.prefix.is_mount():
+            self.kill()
+            self.unmount()
+        upper, work = self.root / "upper", self.root / "work"
+        for directory in (upper, work):
+            if directory.exists():
+                # A row may end with a file made immutable.
+                subprocess.run(["chattr", "-R", "-i", str(directory)],
+                               stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+                shutil.rmtree(directory)
+            directory.mkdir(parents=True)
+        self.prefix.mkdir(exist_ok=True)
+        subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                        f"lowerdir={self.lower},upperdir={upper},"
+                        f"workdir={work}", str(self.prefix)], check=True)
+        differences = self.changes()
+        self.serve()
+        return differences
+
+    def changes(self) -> list[str]:
+        """Where the prefix, stopped, differs from the Windows as it was
+        made: each path that is new, gone or changed."""
+        made = json.loads((self.made / FINGERPRINT).read_text())
+        now = fingerprint(self.prefix)
+        return sorted([f"{path}: new" for path in now.keys() - made.keys()]
+                      + [f"{path}: gone" for path in made.keys() - now.keys()]
+                      + [f"{path}: changed" for path in now.keys() & made.keys()
+                         if now[path] != made[path]])
+
+    def serve(self):
+        """Starts the environment's display, unless it runs, and one Wine
+        server for every run, so that each run starts as fast as it can:
+        the one that was left (it saves the registry as it ends) is replaced
+        by a persistent one."""
+        if not self.display_running():
+            display, xvfb_pid = start_xvfb()
+            self.state_file.write_text(json.dumps(
+                {"display": display, "xvfb": xvfb_pid}))
+            self.env["DISPLAY"] = display
+        self.stop_server()
         # Its output must not be ours: a test run waits for it to close.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def display_running(self) -> bool:
+        if not self.state_file.exists():
+            return False
+        pid = json.loads(self.state_file.read_text())["xvfb"]
+        return Path(f"/proc/{pid}/cmdline").exists() and b"Xvfb" in Path(
+            f"/proc/{pid}/cmdline").read_bytes()
 
     def stop_server(self):
         quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-k"], env=self.env, **quiet)
         subprocess.run(["wineserver", "-w"], env=self.env, **quiet)
 
-    def clone(self, root: Path) -> "WineBox":
-        """Another environment at `root`, the same as this one (a copy of its
-        Windows, with its programs and installers) but with a display and a
-        Wine server of its own, so that runs can go on in both at once."""
-        other = WineBox(root)
-        other.destroy()
-        shutil.rmtree(other.root, ignore_errors=True)
-        self.stop_server()  # the registry on disk is then complete
-        shutil.copytree(self.root, other.root, symlinks=True,
-                        ignore=shutil.ignore_patterns(self.state_file.name))
-        self.start_server()
-        other.use(self.loader, self.env["WINEARCH"])
-        other.serve()
-        return other
-
-    def destroy(self):
-        if self.prefix.exists():
-            subprocess.run(["wineserver", "-k"], env=self.env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if self.state_file.exists():
-            pid = json.loads(self.state_file.read_text())["xvfb"]
+    def kill(self):
+        """Ends every process of this Windows, its server included, at once:
+        what they would save is thrown away."""
+        for pid in self.own_processes():
             try:
-                os.kill(pid, 15)
+                os.kill(pid, 9)
             except ProcessLookupError:
                 pass
-            self.state_file.unlink()
+        if not wait_for(lambda: not self.own_processes(), RUN_TIMEOUT):
+            raise Hung(f"the processes of {self.prefix} did not end")
+
+    def unmount(self):
+        # Killed processes may still hold files open for a moment.
+        if not wait_for(lambda: subprocess.run(
+                ["umount", str(self.prefix)],
+                stderr=subprocess.DEVNULL).returncode == 0, RUN_TIMEOUT):
+            raise Hung(f"{self.prefix} is still in use")
+
+    def stop(self):
+        """Ends every process of this Windows and its display; a copy is
+        then unmounted, and what it changed is thrown away when it is
+        restored."""
+        if self.prefix.is_mount():
+            self.kill()
+            self.unmount()
+        elif self.lower is None and self.prefix.exists():
+            self.stop_server()
+        if self.display_running():
+            os.kill(json.loads(self.state_file.read_text())["xvfb"], 15)
+        self.state_file.unlink(missing_ok=True)
 
     @property
     def display(self):
@@ -217,11 +265,11 @@ class WineBox:
 
     @property
     def sample_setup(self) -> bytes:
-        return (self.root / "SETUP.EXE").read_bytes()
+        return (self.made / "SETUP.EXE").read_bytes()
 
     @property
     def stock_system_ini(self) -> bytes:
-        return (self.root / "stock-system.ini").read_bytes()
+        return (self.made / "stock-system.ini").read_bytes()
 
     # --- files inside it -------------------------------------------------
 
@@ -255,11 +303,7 @@ class WineBox:
         subprocess.run([self.loader, REG, "export", key, name, "/y"],
                        env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
-        # The key's own section, before those of its subkeys.
-        own = (read(out, b"\xff\xfe").decode("utf-16").split("\n[") + [""])[1]
-        unescape = partial(re.sub, r"\\(.)", r"\1")
-        return {("(default)" if m[1] == "@" else unescape(m[2]).lower()):
-                unescape(m[3]) for m in REG_STRING.finditer(own)}
+        return exported_values(read(out, b"\xff\xfe").decode("utf-16"))
 
     def import_registry(self, text: str):
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
@@ -308,44 +352,64 @@ class WineBox:
                 [self.loader, *command], stdout=quiet, stderr=log,
                 env=dict(env, WINEDEBUG="+relay,+loaddll"))
 
-    def still_running(self) -> list[str]:
-        """What a run started that may outlive the program: setup (any
-        SETUP.EXE), Explorer's stand-in, and the wineboot.exe that a restart
-        request starts, which asks the session to end and then ends. Gives
-        the command lines of those of this prefix that are running."""
+    def own_processes(self) -> dict[int, list[str]]:
+        """Every process of this Windows, its server included: the command
+        line of each, by process id."""
         tag = f"WINEPREFIX={self.prefix}".encode()
-        found = []
+        found = {}
         for process in Path("/proc").iterdir():
             try:
                 environ = (process / "environ").read_bytes().split(b"\0")
                 args = (process / "cmdline").read_bytes().decode("latin-1")
             except (OSError, ValueError):
                 continue  # gone, or not a process
-            args = args.split("\0")
-            if tag in environ and any(
-                    arg.lower() == EXPLORER.lower() or PureWindowsPath(
-                        arg.lower()).name in ("setup.exe", "wineboot.exe")
-                    for arg in args):
-                found.append(" ".join(args).strip())
+            args = [arg for arg in args.split("\0") if arg]
+            if tag in environ and args:
+                found[int(process.name)] = args
         return found
+
+    def processes(self) -> list[str]:
+        """The command lines of this Windows' processes but Wine's own
+        services and server: what runs that a use of it started."""
+        def wine_own(image):
+            return Path(image).name.startswith("wineserver") or (
+                PureWindowsPath(image).parent.name.lower()
+                in ("system32", "syswow64")
+                and PureWindowsPath(image).name.lower() in WINE_SERVICES)
+        return [" ".join(args) for args in self.own_processes().values()
+                if not wine_own(args[0])]
+
+    def settle(self, but: str | None = None):
+        """Waits, for a run's time at most, until every process a use of
+        this Windows started has ended, but those whose command line holds
+        `but`; raises Hung with what still runs."""
+        def running():
+            return [command for command in self.processes()
+                    if not but or but.lower() not in command.lower()]
+        if not wait_for(lambda: not running(), RUN_TIMEOUT):
+            raise Hung(f"{'; '.join(running())} did not end within "
+                       f"{RUN_TIMEOUT} s")
 
     def install(self, kind="nsis", *args: str) -> int:
         """Runs an example installer silently, as a product's would run, with
-        any further arguments; gives its exit status."""
-        return subprocess.run([self.loader, *INSTALLERS[kind], *args],
-                              env=self.env, timeout=RUN_TIMEOUT).returncode
+        any further arguments; gives its exit status once all it started
+        has ended."""
+        status = subprocess.run([self.loader, *INSTALLERS[kind], *args],
+                                env=self.env, timeout=RUN_TIMEOUT).returncode
+        self.settle()
+        return status
 
     def uninstall(self, kind: str) -> int:
         """Removes the product silently, as a deployment tool does: with the
-        command its installer listed; gives its exit status once it is done.
-        """
+        command its installer listed; gives its exit status once all it
+        started has ended (both uninstallers go on in a copy of
+        themselves)."""
         listed = self.values(UNINSTALL + "\\" + PRODUCT_KEYS[kind])
         program, args = re.fullmatch(r'"(.*?)" *(.*)',
                                      listed["quietuninstallstring"]).groups()
         status = subprocess.run([self.loader, program, *args.split()],
                                 env=self.env, timeout=RUN_TIMEOUT).returncode
-        # Both go on in a copy of themselves, which deletes them when done.
-        wait_for(lambda: not self.path(program).exists(), RUN_TIMEOUT)
+        self.settle()
         return status
 
     def widths(self, handback: Path, arch: str,
@@ -396,6 +460,28 @@ class WineBox:
                                + log.read_text("latin-1"))
 
 
+def fingerprint(prefix: Path) -> dict[str, list]:
+    """What a prefix holds, enough to see any change a program makes: each
+    path under it with its kind, mode and owner, and a file's size and
+    time (Wine writes the registry to files too)."""
+    found = {}
+
+    def walk(directory: str, relative: str):
+        for entry in os.scandir(directory):
+            name = relative + entry.name
+            status = entry.stat(follow_symlinks=False)
+            if entry.is_symlink():
+                found[name] = ["link", os.readlink(entry.path)]
+            elif entry.is_dir(follow_symlinks=False):
+                found[name] = ["dir", status.st_mode, status.st_uid]
+                walk(entry.path, name + "/")
+            else:
+                found[name] = ["file", status.st_mode, status.st_uid,
+                               status.st_size, status.st_mtime_ns]
+    walk(str(prefix), "")
+    return found
+
+
 def runnable(loader: str, because: str = ""):
     """Raises Unavailable, saying why, where this machine cannot run Wine's
     `loader` (the 32-bit one where its kernel runs no 32-bit program)."""
@@ -405,68 +491,13 @@ def runnable(loader: str, because: str = ""):
         raise Unavailable(f"{because}{loader} cannot run here: {error}")
 
 
-def boot_registry(layout: str, shell=None, setup_dir=None,
-                  enable_lua: int | None = 0, version: str | None = None
-                  ) -> str:
-    """The registry of a Windows to import, with [boot] armed there, UAC's
-    EnableLUA (None: the value is missing), nothing in RunOnce, and the
-    version Wine reports (such as "winxp"; None: its default, Windows 7).
-    Layout "9x": no mapping, [boot] lives in the file, and Winlogon's Shell
-    is Explorer. "nt": the stock mapping, which sends `shell` to Winlogon's
-    value and leaves the other entries in the file. "nt-wow": the mapping
-    with a default, which sends them to WOW\boot."""
-    def text(value):
-        return '"' + value.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-    def mapped(key):  # how the mapping names a key of HKLM\Software
-        return text("SYS:" + key.split("\\Software\\", 1)[1])
-
-    nt = layout != "9x"
-    lua = "-" if enable_lua is None else f"dword:{enable_lua:08x}"
-    lines = ["Windows Registry Editor Version 5.00", f"[-{MAPPING}]",
-             f"[-{WOW_BOOT}]", f"[-{RUNONCE}]", f"[{POLICIES}]",
-             f'"EnableLUA"={lua}', r"[HKEY_CURRENT_USER\Software\Wine]",
-             '"Version"=' + (text(version) if version else "-"),
-             f"[{WINLOGON}]",
-             '"Shell"=' + text(shell if nt and shell else "explorer.exe")]
-    if nt:
-        lines += [f"[{MAPPING}\\boot]", '"Shell"=' + mapped(WINLOGON)]
-    if layout == "nt-wow":
-        lines.append("@=" + mapped(WOW_BOOT))
-        if setup_dir is not None:
-            lines += [f"[{WOW_BOOT}]", text(SETUP_KEY) + "=" + text(setup_dir)]
-    return "\r\n".join(lines) + "\r\n"
+def pe_machine(image: Path) -> int:
+    return pefile.PE(str(image), fast_load=True).FILE_HEADER.Machine
 
 
 def windows(path: Path) -> str:
     """A Linux path as a program under Wine sees it."""
     return "Z:" + str(path.resolve()).replace("/", "\\")
-
-
-def entries(profile: bytes):
-    """(section, key, value) of each entry, and other lines as they are."""
-    result, section = [], None
-    for line in profile.decode("latin-1").splitlines():
-        text = line.strip()
-        if not text:
-            continue
-        if text.startswith("["):
-            section = text.lower()
-            result.append((section, None, text))
-        elif "=" in text and not text.startswith(";"):
-            key, value = text.split("=", 1)
-            result.append((section, key.strip().lower(), value.strip()))
-        else:
-            result.append((section, None, text))
-    return result
-
-
-def ini_entry(profile: bytes, section: str, key: str) -> str | None:
-    """An entry of a profile file, matched as Windows' profile service
-    matches it: without regard to case or to blanks around the names."""
-    wanted = (f"[{section.lower()}]", key.strip().lower())
-    return next((value for *place, value in entries(profile)
-                 if tuple(place) == wanted), None)
 
 
 def start_xvfb():
@@ -490,18 +521,6 @@ def start_xvfb():
     return ":" + number.decode().strip(), xvfb.pid
 
 
-@dataclass
-class Observed:
-    """What one run of the program did, as seen from outside it."""
-    status: int
-    system_ini: bytes | None  # None when there is no file
-    launched: str | None      # the sample setup program's record: its
-                              # command line, and whether it found the
-                              # program waiting
-    notices: bytes | None     # every "Setup Error" text, one after another
-    restart: str | None       # the end-session messages the session got
-
-
 def wait_for(condition, seconds: float) -> bool:
     deadline = time.monotonic() + seconds
     while not condition():
@@ -509,100 +528,6 @@ def wait_for(condition, seconds: float) -> bool:
             return False
         time.sleep(0.05)
     return True
-
-
-def hand_back(box: WineBox, command=(PROGRAM,), hold_notice=False,
-              on_notice=None, trace: Path | None = None) -> Observed:
-    """Runs the program once with the observer beside it; or another command,
-    such as a restart of Windows (wineboot -r) that runs RunOnce.
-
-    The caller has armed the hand-back and laid out the setup directory. With
-    hold_notice, a notice stays up until on_notice(box) has returned. With a
-    trace file, the program runs under Wine's relay trace.
-    """
-    records = box.path(RECORDS)
-    for name in ("ready", "stop", "hold", "holding", "release", "notice.txt",
-                 "restart.txt", "setup-ran.txt"):
-        (records / name).unlink(missing_ok=True)
-    if hold_notice:
-        (records / "hold").touch()
-
-    observer = box.start(OBSERVER)
-    if not wait_for((records / "ready").exists, 30):
-        raise Hung("the observer did not start within 30 s")
-    process = box.start(*command, trace=trace, explorer_stand_in=True)
-    if hold_notice:
-        wait_for(lambda: (records / "holding").exists()
-                 or process.poll() is not None, RUN_TIMEOUT)
-        if process.poll() is None:
-            on_notice(box)
-        (records / "release").touch()
-    try:
-        status = process.wait(RUN_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        raise Hung(f"{' '.join(command)} did not end within {RUN_TIMEOUT} s")
-
-    # Whatever it started has done its part, a restart request included, once
-    # it is gone: then the records are complete.
-    if not wait_for(lambda: not box.still_running(), RUN_TIMEOUT):
-        raise Hung(f"{'; '.join(box.still_running())} did not end within "
-                   f"{RUN_TIMEOUT} s of the program")
-    restart = records / "restart.txt"
-    (records / "stop").touch()
-    try:
-        observer.wait(30)
-    except subprocess.TimeoutExpired:
-        observer.kill()
-
-    launched = read(records / "setup-ran.txt")
-    restart_text = read(restart)
-    return Observed(
-        status=status,
-        system_ini=read(box.path(SYSTEM_INI)),
-        launched=launched.decode("latin-1") if launched is not None else None,
-        notices=read(records / "notice.txt"),
-        restart=restart_text.decode() if restart_text is not None else None)
-
-
-RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+?\.(\w+)\((.*)\) "
-                        r"ret=([0-9a-f]+)$")
-RELAY_ARG = re.compile(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)')
-LOADED = re.compile(r'Loaded L"(.*)" at ([0-9a-f]+): native')
-REG_STRING = re.compile(r'^(@|"((?:[^"\\]|\\.)*)")="((?:[^"\\]|\\.)*)"\r?$',
-                        re.M)
-
-
-def program_calls(trace: Path, image: Path) -> list[tuple]:
-    """The calls that the program's own image made, from a relay trace: the
-    name, then each argument as its text or its number."""
-    lines = trace.read_text("latin-1").splitlines()
-    base = next(int(m[2], 16) for m in map(LOADED.search, lines)
-                if m and decode(m[1]).upper() == PROGRAM)
-    end = base + image_size(image)
-    calls, thread = [], None
-    for m in filter(None, map(RELAY_CALL.match, lines)):
-        if not base <= int(m[4], 16) < end:
-            continue
-        # Only the program's own thread: children load at the same address.
-        thread = thread or m[1]
-        if m[1] == thread:
-            calls.append((m[2], *(
-                decode(a[2]) if a[2] is not None else int(a[1], 16)
-                for a in RELAY_ARG.finditer(m[3]) if m[3])))
-    return calls
-
-
-def image_size(image: Path) -> int:
-    return pefile.PE(str(image), fast_load=True).OPTIONAL_HEADER.SizeOfImage
-
-
-def pe_machine(image: Path) -> int:
-    return pefile.PE(str(image), fast_load=True).FILE_HEADER.Machine
-
-
-def decode(text: str) -> str:
-    return text.encode("latin-1").decode("unicode_escape")
 
 
 def read(path: Path, missing=None):

@@ -1,24 +1,29 @@
 #!/usr/bin/env python3
 """End-to-end hand-backs of the real handback.exe under Wine.
 
-    e2e.py list ARCH                       the scenario names for a Windows
-                                           of that width (win32, win64)
+    e2e.py list ARCH                       the rows for a Windows of that
+                                           width (win32, win64)
     e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED [EXAMPLES OTHER]
-                                           make the scratch environment, with
-                                           the example installers of EXAMPLES
-                                           (the Inno Setup one also bundling
-                                           OTHER, the other width's build)
-    e2e.py ROOT run NAME                   run one scenario and check it
-    e2e.py ROOT finish                     stop the environment
+                                           make the Windows every row starts
+                                           from, with the example installers
+                                           of EXAMPLES (the Inno Setup one
+                                           also bundling OTHER, the other
+                                           width's build); kept while these
+                                           inputs are unchanged
+    e2e.py ROOT run NAME                   run one row and check it
+    e2e.py ROOT finish                     stop the copies of that Windows
 
-ROOT is a directory under build/ that holds the environment: one Windows
-for each "wine" resource of workers.json (ROOT/0, ROOT/1, ...), so that
-CTest, given that file, runs as many scenarios at once, each in the one it
-hands out (CTEST_RESOURCE_GROUP_0_WINE); run by hand, a scenario runs in
-ROOT/0. Where this machine cannot run the build under Wine, prepare and run
-exit with 77, which CTest counts as skipped.
+ROOT is a directory under build/ that holds the prepared Windows
+(ROOT/pristine) and a copy of it for each "wine" resource of workers.json
+(ROOT/0, ROOT/1, ...), so that CTest, given that file, runs as many rows at
+once, each in the copy it hands out (CTEST_RESOURCE_GROUP_0_WINE); run by
+hand, a row runs in ROOT/0. Every row starts from the prepared Windows:
+its copy is restored first. Where this machine cannot run the build under
+Wine, prepare and run exit with 77, which CTest counts as skipped.
 """
 
+import difflib
+import hashlib
 import json
 import os
 import re
@@ -26,13 +31,16 @@ import shutil
 import subprocess
 import sys
 from dataclasses import dataclass
+from enum import Enum
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
-from winebox import (EXPLORER, LOCALE, PROGRAM, REG, RUNONCE,  # noqa: E402
-                     SETUP_KEY, SYSTEM_INI, WINEBOOT, WINLOGON, Hung,
-                     Unavailable, WineBox, boot_registry, entries, hand_back,
-                     program_calls, read)
+TOP = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(TOP / "tools"))
+from winebox import (EXPLORER, LOCALE, PRODUCT_KEYS, PROGRAM,  # noqa: E402
+                     REG, WINEBOOT, Hung, Unavailable, WineBox, read)
+from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
+                          UNINSTALL, WINLOGON, boot_registry, entries)
+from winerun import PROGRAM_CALLS, hand_back, program_calls  # noqa: E402
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
 SPACED_DIR = r"C:\Program Files\Dorvanix 4\Setup Disk"
@@ -76,9 +84,16 @@ def armed(shell, setup_dir, code_page="latin-1") -> bytes:
     return ("\r\n".join(lines) + "\r\n").encode(code_page)
 
 
-# The program's Win32 calls as a relay trace shows them; ANY stands for a
-# buffer or handle, whose address differs from run to run.
-ANY = object()
+class Any:
+    """In a call, a buffer or handle, whose address differs from run to
+    run."""
+
+    def __repr__(self):
+        return "ANY"
+
+
+# The program's Win32 calls as a relay trace shows them.
+ANY = Any()
 INI = r"C:\windows\SYSTEM.INI"
 
 
@@ -132,17 +147,52 @@ def same_calls(actual: list, expected: list) -> bool:
                                                     expected))
 
 
+class Layout(Enum):
+    """Where [boot] lives."""
+    FILE = "9x"        # in the file, as on Windows 95, 98 and Me
+    NT = "nt"          # the NT mapping: shell in Winlogon's value, the rest
+                       # in the file
+    NT_WOW = "nt-wow"  # the mapping with a default, which sends the rest
+                       # to WOW\boot
+
+
+class Installer(Enum):
+    """The example installers, as e2e.prepare builds them."""
+    NSIS = "nsis"      # of the Windows' own width
+    NSIS32 = "nsis32"  # 32-bit, as it ships, in a 64-bit Windows
+    INNO = "inno"
+
+
+class Setup(Enum):
+    """What the recorded directory's SETUP.EXE is."""
+    PROGRAM = "program"
+    MISSING = "missing"
+    DIRECTORY = "directory"
+    DATED_1975 = "dated-1975"  # a program, dated before DOS dates begin
+    TEXT = "text"              # not a program
+
+
+class Uninstall(Enum):
+    """When the product is removed."""
+    BEFORE = "before the restart"
+    AFTER = "after the hand-back"
+
+
+FILE, NT, NT_WOW = Layout
+NSIS, NSIS32, INNO = Installer
+PROGRAM_SETUP, MISSING, DIRECTORY, DATED_1975, TEXT = Setup
+BEFORE, AFTER = Uninstall
+
+
 @dataclass
 class Scenario:
     name: str
     shell: str | None = r"c:\windows\handback.exe"  # the armed entries;
     setup_dir: str | None = SETUP_DIR            # None leaves one out
-    layout: str = "9x"       # where [boot] lives: 9x (the file), nt (the
-                             # NT mapping), nt-wow (mapping with a default)
-    installer: str | None = None  # armed by an example installer instead
-                                  # (nsis, inno; nsis32: the 32-bit NSIS one
-                                  # in a 64-bit Windows), and started as the
-                                  # shell Windows would start
+    layout: Layout = FILE
+    installer: Installer | None = None  # armed by an example installer
+                                        # instead, and started as the shell
+                                        # Windows would start
     install_dir: str = INSTALLED_ROOT  # where the installer is told to install
     only: str | None = None  # run in this Windows only (win64)
     enable_lua: int | None = 0   # UAC's policy value; None: missing
@@ -150,12 +200,10 @@ class Scenario:
     installer_status: int = 0
     rebooted: bool = False   # the installer arms no shell: Windows restarts
                              # (wineboot -r, which runs RunOnce)
-    uninstall: str | None = None  # the product is removed "before" or
-                                  # "after" the restart
+    uninstall: Uninstall | None = None
     other_shell: str | None = None  # another product's, armed meanwhile
     program: str = PROGRAM   # otherwise, the program started
-    setup: str = "program"   # SETUP.EXE is: program, missing, directory,
-                             # dated-1975 (a program), text (not a program)
+    setup: Setup = PROGRAM_SETUP
     setup_at: str = SETUP_DIR
     restored: bool = True    # Shell names Explorer afterwards; otherwise
                              # [boot] is left as it was
@@ -168,7 +216,6 @@ class Scenario:
     no_ini: bool = False         # there is no system.ini at all
     immutable: bool = False      # the file cannot be written
     calls: list | None = None    # every Win32 call the program makes
-
 
 def path_of(directory):
     return directory.rstrip("\\") + r"\SETUP.EXE"
@@ -190,21 +237,21 @@ SCENARIOS = [
              launched=path_of(SETUP_DIR)),
     Scenario("directory-with-spaces", setup_dir=SPACED_DIR,
              setup_at=SPACED_DIR, launched=path_of(SPACED_DIR)),
-    Scenario("setup-missing", setup="missing",
+    Scenario("setup-missing", setup=MISSING,
              notice=path_of(SETUP_DIR), restart=True,
              calls=check_calls("handback.exe") + RESTORE_CALLS
              + notice_calls(path_of(SETUP_DIR))),
-    Scenario("setup-is-a-directory", setup="directory",
+    Scenario("setup-is-a-directory", setup=DIRECTORY,
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("setup-dated-1975", setup="dated-1975",
+    Scenario("setup-dated-1975", setup=DATED_1975,
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("setup-not-a-program", setup="text",
+    Scenario("setup-not-a-program", setup=TEXT,
              notice=path_of(SETUP_DIR), restart=True),
     Scenario("setup-dir-empty", setup_dir="", restart=True,
              calls=check_calls("handback.exe") + RESTORE_CALLS
              + RESTART_CALLS),
     # Without Explorer the session would have no shell.
-    Scenario("restart-refused", setup="missing", notice=path_of(SETUP_DIR),
+    Scenario("restart-refused", setup=MISSING, notice=path_of(SETUP_DIR),
              refuse_restart=True, explorer=True,
              calls=check_calls("handback.exe") + RESTORE_CALLS
              + notice_calls(path_of(SETUP_DIR)) + EXPLORER_CALLS),
@@ -229,119 +276,113 @@ SCENARIOS = [
     Scenario("signed-launched", shell=SIGNED, program=SIGNED,
              launched=path_of(SETUP_DIR)),
     # Armed by the example installer, on each family's layout of [boot].
-    Scenario("installer-9x", installer="nsis",
+    Scenario("installer-9x", installer=NSIS,
              launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-nt", installer="nsis", layout="nt",
+    Scenario("installer-nt", installer=NSIS, layout=NT,
              launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-nt-wow", installer="nsis", layout="nt-wow",
+    Scenario("installer-nt-wow", installer=NSIS, layout=NT_WOW,
              launched=path_of(INSTALLED_DIR)),
     # With UAC on, setup resumes through RunOnce and [boot] is left alone.
-    Scenario("installer-uac", installer="nsis", layout="nt-wow", enable_lua=1,
+    Scenario("installer-uac", installer=NSIS, layout=NT_WOW, enable_lua=1,
              rebooted=True, restored=False, launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-uac-default", installer="nsis", layout="nt",
+    Scenario("installer-uac-default", installer=NSIS, layout=NT,
              enable_lua=None, rebooted=True, restored=False,
              launched=path_of(INSTALLED_DIR)),
     # Before Vista there is no UAC, whatever the policy value says.
-    Scenario("installer-xp", installer="nsis", layout="nt", enable_lua=1,
+    Scenario("installer-xp", installer=NSIS, layout=NT, enable_lua=1,
              windows="winxp", launched=path_of(INSTALLED_DIR)),
     # The directory cannot be recorded in the file, so the shell, which the
     # registry would take, is not armed either.
-    Scenario("installer-write-refused", installer="nsis", layout="nt",
+    Scenario("installer-write-refused", installer=NSIS, layout=NT,
              immutable=True, installer_status=2, rebooted=True,
              restored=False),
     # The Inno Setup example: a 32-bit installer on every Windows.
-    Scenario("inno-nt", installer="inno", layout="nt", only="win64",
+    Scenario("inno-nt", installer=INNO, layout=NT, only="win64",
              launched=path_of(INSTALLED_DIR)),
-    Scenario("inno-nt-wow", installer="inno", layout="nt-wow",
+    Scenario("inno-nt-wow", installer=INNO, layout=NT_WOW,
              launched=path_of(INSTALLED_DIR)),
-    Scenario("inno-uac", installer="inno", layout="nt-wow", enable_lua=1,
+    Scenario("inno-uac", installer=INNO, layout=NT_WOW, enable_lua=1,
              only="win64", rebooted=True, restored=False,
              launched=path_of(INSTALLED_DIR)),
     # The 32-bit NSIS installer arms the native view, for the x64 build.
-    Scenario("installer32-on-x64", installer="nsis32", layout="nt-wow",
+    Scenario("installer32-on-x64", installer=NSIS32, layout=NT_WOW,
              only="win64", launched=path_of(INSTALLED_DIR)),
     # Paths the program could not read back: setup resumes through RunOnce.
-    Scenario("installer-non-ansi-dir", installer="nsis", layout="nt",
+    Scenario("installer-non-ansi-dir", installer=NSIS, layout=NT,
              only="win64", install_dir=NON_ANSI_ROOT,
              rebooted=True, restored=False,
              launched=path_of(NON_ANSI_ROOT + r"\Setup")),
-    Scenario("inno-non-ansi-dir", installer="inno", layout="nt",
+    Scenario("inno-non-ansi-dir", installer=INNO, layout=NT,
              only="win64", install_dir=NON_ANSI_ROOT,
              rebooted=True, restored=False,
              launched=path_of(NON_ANSI_ROOT + r"\Setup")),
-    Scenario("installer-dbcs-long-dir", installer="nsis", layout="nt",
+    Scenario("installer-dbcs-long-dir", installer=NSIS, layout=NT,
              only="win64", install_dir=DBCS_LONG_ROOT, locale="ja_JP.UTF-8",
              rebooted=True, restored=False,
              launched=path_of(DBCS_LONG_ROOT + r"\Setup")),
     # Uninstalled: what is still armed is undone, and nothing else.
-    Scenario("installer-uninstalled", installer="nsis", layout="nt-wow",
-             uninstall="before"),
-    Scenario("installer-uac-uninstalled", installer="nsis", layout="nt",
-             enable_lua=1, rebooted=True, restored=False, uninstall="before"),
-    Scenario("installer-uninstalled-after-hand-back", installer="nsis",
-             layout="nt-wow", uninstall="after",
+    Scenario("installer-uninstalled", installer=NSIS, layout=NT_WOW,
+             uninstall=BEFORE),
+    Scenario("installer-uac-uninstalled", installer=NSIS, layout=NT,
+             enable_lua=1, rebooted=True, restored=False, uninstall=BEFORE),
+    Scenario("installer-uninstalled-after-hand-back", installer=NSIS,
+             layout=NT_WOW, uninstall=AFTER,
              launched=path_of(INSTALLED_DIR)),
-    Scenario("installer-uninstalled-other-shell", installer="nsis",
-             layout="nt-wow", uninstall="before",
+    Scenario("installer-uninstalled-other-shell", installer=NSIS,
+             layout=NT_WOW, uninstall=BEFORE,
              other_shell=r"C:\Program Files\Other\SHELL.EXE"),
-    Scenario("inno-uninstalled", installer="inno", layout="nt-wow",
-             only="win64", uninstall="before"),
-    Scenario("inno-uninstalled-other-shell", installer="inno",
-             layout="nt-wow", only="win64", uninstall="before",
+    Scenario("inno-uninstalled", installer=INNO, layout=NT_WOW,
+             only="win64", uninstall=BEFORE),
+    Scenario("inno-uninstalled-other-shell", installer=INNO,
+             layout=NT_WOW, only="win64", uninstall=BEFORE,
              other_shell=r"C:\Program Files\Other\SHELL.EXE"),
     # [boot] mapped to the registry, armed there as the installer arms it.
-    Scenario("nt-launched", layout="nt", launched=path_of(SETUP_DIR)),
-    Scenario("nt-wow-launched", layout="nt-wow", launched=path_of(SETUP_DIR)),
-    Scenario("nt-setup-missing", layout="nt", setup="missing",
+    Scenario("nt-launched", layout=NT, launched=path_of(SETUP_DIR)),
+    Scenario("nt-wow-launched", layout=NT_WOW, launched=path_of(SETUP_DIR)),
+    Scenario("nt-setup-missing", layout=NT, setup=MISSING,
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("nt-wow-setup-missing", layout="nt-wow", setup="missing",
+    Scenario("nt-wow-setup-missing", layout=NT_WOW, setup=MISSING,
              notice=path_of(SETUP_DIR), restart=True),
-    Scenario("nt-no-match", layout="nt-wow", shell=r"C:\PRODUCT\INSTALL.EXE",
+    Scenario("nt-no-match", layout=NT_WOW, shell=r"C:\PRODUCT\INSTALL.EXE",
              restored=False),
 ]
 
 
 def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
-    """Lays out system.ini and the setup directory, or has the example
-    installer do it; gives the profile."""
-    for directory in (r"C:\PRODUCT", s.install_dir):
-        shutil.rmtree(box.path(directory), ignore_errors=True)
+    """Lays out system.ini and the setup directory, or leaves that to the
+    example installer; gives the profile."""
     ini = box.path(SYSTEM_INI)
-    ini.unlink(missing_ok=True)
     if s.installer:
-        ini.write_bytes(box.stock_system_ini)
         return read(ini)
+    ini.unlink()
     if not s.no_ini:
         code_page = CODE_PAGES[s.locale]
-        boot = {"9x": armed(s.shell, s.setup_dir, code_page),
-                "nt": armed(None, s.setup_dir, code_page),
-                "nt-wow": b""}[s.layout]
+        boot = {FILE: armed(s.shell, s.setup_dir, code_page),
+                NT: armed(None, s.setup_dir, code_page),
+                NT_WOW: b""}[s.layout]
         ini.write_bytes(boot + box.stock_system_ini)
 
     setup = box.path(path_of(s.setup_at))
     setup.parent.mkdir(parents=True, exist_ok=True)
-    if s.setup in ("program", "dated-1975"):
+    if s.setup in (PROGRAM_SETUP, DATED_1975):
         setup.write_bytes(box.sample_setup)
-    if s.setup == "dated-1975":
+    if s.setup == DATED_1975:
         subprocess.run(["touch", "-d", "1975-01-01", str(setup)], check=True)
-    if s.setup == "directory":
+    if s.setup == DIRECTORY:
         setup.mkdir()
-    if s.setup == "text":
+    if s.setup == TEXT:
         setup.write_bytes(b"This is not a program.\r\n")
+    if s.program == SIGNED:
+        box.put(SIGNED, (box.made / "signed.exe").read_bytes())
     # A second, unrecorded setup must never be the one that runs.
     box.put(path_of(OTHER_DIR), box.sample_setup)
     return read(ini)
 
 
 def arm_registry(box: WineBox, s: Scenario):
-    """Imports the scenario's registry, unless the last import left it so."""
     armed_here = (None, None) if s.installer else (s.shell, s.setup_dir)
-    wanted = boot_registry(s.layout, *armed_here, s.enable_lua, s.windows)
-    last = box.root / "registry.reg"
-    if read(last) != wanted.encode("latin-1"):
-        box.import_registry(wanted)
-    # What the program or the installer writes there is undone next time.
-    last.write_text(wanted if s.layout == "9x" and not s.installer else "")
+    box.import_registry(boot_registry(s.layout.value, *armed_here,
+                                      s.enable_lua, s.windows))
 
 
 def boot(box: WineBox) -> tuple:
@@ -349,12 +390,26 @@ def boot(box: WineBox) -> tuple:
     return box.boot_entries("shell", SETUP_KEY)
 
 
+def difference(expected, actual) -> str:
+    """The lines in which two profiles, or two lists, differ."""
+    def lines(value):
+        if isinstance(value, bytes):
+            value = value.decode("latin-1").splitlines(keepends=True)
+        return list(map(repr, value if value is not None else [None]))
+    return "\n".join(difflib.unified_diff(lines(expected), lines(actual),
+                                          "expected", "got", lineterm=""))
+
+
 def check(s: Scenario, before: bytes | None, seen, calls,
           boot_before=None, boot_after=None, installed=None) -> list[str]:
     faults = []
 
     def expect(what, actual, expected):
-        if actual != expected:
+        if actual == expected:
+            return
+        if isinstance(expected, (bytes, list)):
+            faults.append(f"{what}:\n{difference(expected, actual)}")
+        else:
             faults.append(f"{what}: expected {expected!r}, got {actual!r}")
 
     if s.installer:
@@ -375,7 +430,7 @@ def check(s: Scenario, before: bytes | None, seen, calls,
         expect("[boot] afterwards", boot_after,
                (s.other_shell or ("EXPLORER.EXE" if s.restored else shell),
                 None if s.uninstall else setup_dir))
-    if s.restored and s.layout == "9x":
+    if s.restored and s.layout == FILE:
         after = seen.system_ini or b""
         want = [(sec, key, "EXPLORER.EXE" if (sec, key) == ("[boot]", "shell")
                  else value) for sec, key, value in entries(before)]
@@ -399,7 +454,8 @@ def check(s: Scenario, before: bytes | None, seen, calls,
            "QUERYENDSESSION\nENDSESSION TRUE\n" if s.restart else None)
     # Asked for last, with the privilege enabled just before.
     if s.restart and not same_calls(calls[-4:], RESTART_CALLS):
-        faults.append(f"no restart asked with the privilege enabled: {calls}")
+        faults.append("no restart asked with the privilege enabled; the "
+                      f"last calls: {calls[-4:]}")
     if s.calls is not None and not same_calls(calls, s.calls):
         faults.append("Win32 calls: expected\n  "
                       + "\n  ".join(map(repr, s.calls)) + "\ngot\n  "
@@ -412,11 +468,13 @@ def run_once(box: WineBox) -> list[str]:
 
 
 def uninstall(box: WineBox, s: Scenario, installed: dict):
-    installed["uninstaller's exit status"] = box.uninstall(s.installer)
+    installed["uninstaller's exit status"] = box.uninstall(s.installer.value)
     installed["RunOnce after the uninstaller"] = run_once(box)
 
 
-def run(box: WineBox, s: Scenario) -> list[str]:
+def run(box: WineBox, s: Scenario, installed: dict) -> list[str]:
+    """Runs a row in a Windows as it was prepared; fills `installed` with
+    what the installer and the uninstaller did."""
     arm_registry(box, s)
     before = prepare_files(box, s)
     ini = box.path(SYSTEM_INI)
@@ -425,24 +483,26 @@ def run(box: WineBox, s: Scenario) -> list[str]:
     box.env["LC_ALL"] = s.locale
     traced = s.calls is not None or s.restart
     trace = box.root / f"{s.name}.relay" if traced else None
-    installed = {}  # what the installer and the uninstaller did
     wineboot = box.path(WINEBOOT)
     try:
         if s.refuse_restart:  # Windows cannot start what ends the session
             wineboot.rename(wineboot.with_name("wineboot.keep"))
             wineboot.write_text("Not a program.")
         if s.installer:
-            where = ([("/DIR=" if s.installer == "inno" else "/D=")
+            where = ([("/DIR=" if s.installer == INNO else "/D=")
                       + s.install_dir] if s.install_dir != INSTALLED_ROOT
                      else [])  # NSIS takes /D= last
-            installed["installer's exit status"] = box.install(s.installer,
-                                                               *where)
+            installed["installer's exit status"] = box.install(
+                s.installer.value, *where)
+            installed["installed at"] = box.values(
+                UNINSTALL + "\\" + PRODUCT_KEYS[s.installer.value]).get(
+                    "installlocation")
             installed["RunOnce after the installer"] = run_once(box)
             if not s.rebooted:  # what it armed, the program must give back
                 before = read(ini)
         # Where [boot] may live elsewhere than the file, it is read as Windows
         # reads it, and the program started is the shell Windows would start.
-        watch = s.installer or s.layout != "9x"
+        watch = s.installer or s.layout != FILE
         boot_before = boot(box) if watch else None
         if s.installer:
             # Armed as it should be, or left as it was; anything else is not
@@ -456,13 +516,12 @@ def run(box: WineBox, s: Scenario) -> list[str]:
         if s.other_shell:
             box.wine(REG, "add", WINLOGON, "/v", "Shell", "/d",
                      s.other_shell, "/f")
-        if s.uninstall == "before":
+        if s.uninstall == BEFORE:
             uninstall(box, s, installed)
-        command = ((WINEBOOT, "-r") if s.rebooted or s.uninstall == "before"
+        command = ((WINEBOOT, "-r") if s.rebooted or s.uninstall == BEFORE
                    else (boot_before[0] if s.installer else s.program,))
-        seen = hand_back(box, command=command,
-                         trace=trace)
-        if s.uninstall == "after":
+        seen = hand_back(box, command=command, trace=trace)
+        if s.uninstall == AFTER:
             uninstall(box, s, installed)
             seen.system_ini = read(ini)
     except Hung as hung:
@@ -484,56 +543,106 @@ def run(box: WineBox, s: Scenario) -> list[str]:
                  boot(box) if watch else None, installed)
 
 
+def what_happened(installed: dict) -> str:
+    """For a failing installer row: how its installer and uninstaller ended
+    and where the product went."""
+    return "; ".join(f"{what} {installed[what]!r}" for what in (
+        "installer's exit status", "installed at",
+        "uninstaller's exit status") if what in installed)
+
+
 WORKERS = [resource["id"] for resource in json.loads(
     (Path(__file__).parent / "workers.json").read_text())["local"][0]["wine"]]
+# What the prepared Windows is made from, but the files named on the command
+# line: it is made again when any of them changes.
+MADE_FROM = [TOP / "include", TOP / "tools/winebox.py",
+             TOP / "tools/winerun.py",
+             TOP / "tools/innosetup/package-lock.json"]
+
+
+def made_from(files: list[Path], examples: Path) -> str:
+    """A digest of everything the prepared Windows is made from, Wine
+    included."""
+    digest = hashlib.sha256(subprocess.run(
+        ["wine", "--version"], capture_output=True).stdout)
+    for top in [*files, examples, *MADE_FROM]:
+        for path in sorted([top] if top.is_file() else top.rglob("*")):
+            if path.is_file():
+                digest.update(path.name.encode() + b"\0" + path.read_bytes())
+    return digest.hexdigest()
+
+
+def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
+    """Makes the Windows every row starts from, unless the one made last is
+    made from the same files and unchanged."""
+    pristine = WineBox(root / "pristine")
+    for worker in WORKERS:
+        WineBox(root / worker, over=pristine.root).stop()
+    stamp = pristine.root / "made-from.txt"
+    handback, setup, observer, signed, *other = files
+    wanted = made_from([handback, setup, observer, *other],
+                       examples or TOP / "examples")
+    if read(stamp) == wanted.encode() and not pristine.changes():
+        print(f"{pristine.root}: as made from these files")
+    else:
+        shutil.rmtree(root, ignore_errors=True)
+        try:
+            pristine.create(handback, setup, observer,
+                            *([examples] + other if examples else []))
+        except Unavailable as why:
+            (root / "unavailable.txt").write_text(str(why))
+            print(f"skipped: {why}")
+            return SKIPPED
+        # The relay trace shows the program's own calls only.
+        pristine.wine(REG, "add", r"HKCU\Software\Wine\Debug", "/v",
+                      "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
+        pristine.freeze()
+        stamp.write_text(wanted)
+    # Signed anew by every test run; the row that runs it puts it in place.
+    shutil.copyfile(signed, pristine.root / "signed.exe")
+    return 0
 
 
 def main(argv):
     if argv[1] == "list":
         print(";".join(s.name for s in SCENARIOS if s.only in (None, argv[2])))
         return 0
-    root, command = Path(argv[1]), argv[2]
-    boxes = [WineBox(root / worker) for worker in WORKERS]
-    unavailable = root / "unavailable.txt"
-    if command in ("finish", "prepare"):
-        for box in boxes:
-            box.destroy()
+    root, command = Path(argv[1]).resolve(), argv[2]
+    pristine = root / "pristine"
     if command == "finish":
+        for worker in WORKERS:
+            WineBox(root / worker, over=pristine).stop()
         return 0
     if command == "prepare":
-        shutil.rmtree(root, ignore_errors=True)
-        first = boxes[0]
-        try:
-            first.create(*(Path(p) for p in argv[3:6] + argv[7:9]))
-        except Unavailable as why:
-            root.mkdir(parents=True, exist_ok=True)
-            unavailable.write_text(str(why))
-            print(f"skipped: {why}")
-            return SKIPPED
-        first.put(SIGNED, Path(argv[6]).read_bytes())
-        for box in boxes[1:]:
-            first.clone(box.root)
-        return 0
+        files = [Path(p) for p in argv[3:7] + argv[8:9]]
+        return prepare(root, files, Path(argv[7]) if argv[7:] else None)
     given = os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", "id:" + WORKERS[0])
-    box = WineBox(root / re.match(r"id:([^,]+)", given)[1])
+    box = WineBox(root / re.match(r"id:([^,]+)", given)[1], over=pristine)
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     # This machine may run neither the build nor a 32-bit installer.
-    for reason in [unavailable, {"inno": box.inno_unavailable, "nsis32":
-                                 box.nsis32_unavailable}.get(
-                                     scenario.installer)]:
+    for reason in [root / "unavailable.txt", {
+            INNO: box.inno_unavailable,
+            NSIS32: box.nsis32_unavailable}.get(scenario.installer)]:
         if reason and reason.exists():
             print(f"skipped: {reason.read_text()}")
             return SKIPPED
-    if not box.state_file.exists():
-        print(f"FAULT {scenario.name}: {box.root} is not prepared (e2e.py "
+    if not (pristine / "made-from.txt").exists():
+        print(f"FAULT {scenario.name}: {pristine} is not prepared (e2e.py "
               "ROOT prepare, the test e2e.prepare)")
         return 1
+    # Whatever ran in this copy before, the row starts from the prepared
+    # Windows.
+    changes = box.restore()
+    faults = [f"starts from a Windows other than the prepared one, in "
+              f"{len(changes)} paths: " + "; ".join(changes[:8])] if changes else []
+    installed = {}
     try:
-        faults = run(box, scenario)
+        faults = faults or run(box, scenario, installed)
     except subprocess.TimeoutExpired as hung:  # an installer, reg, wineboot
         faults = [str(hung)]
+    context = f" ({what_happened(installed)})" if installed else ""
     for fault in faults:
-        print(f"FAULT {scenario.name}: {fault}")
+        print(f"FAULT {scenario.name}{context}: {fault}")
     return 1 if faults else 0
 
 

@@ -79,6 +79,7 @@ Section
   ClearErrors
   WriteUninstaller "$INSTDIR\UNINSTALL.EXE"
   WriteRegStr HKLM "${UNINSTALL}" "DisplayName" "Dorvanix 4"
+  WriteRegStr HKLM "${UNINSTALL}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL}" "UninstallString" '"$INSTDIR\UNINSTALL.EXE"'
   WriteRegStr HKLM "${UNINSTALL}" "QuietUninstallString" '"$INSTDIR\UNINSTALL.EXE" /S'
   !insertmacro FailOnError "register its uninstaller"

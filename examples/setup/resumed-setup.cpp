@@ -75,7 +75,7 @@ static void StartExplorer() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const PROCESSENTRY32 parent =
       ProcessEntry(ProcessEntry(GetCurrentProcessId()).th32ParentProcessID);
-  // Its file name; Windows 95 to Me give the full path.
+  // Only the file name counts, should a path come with it.
   const TCHAR* name = parent.szExeFile;
   for (const TCHAR* at = name; *at; at = CharNext(at))
     if (*at == TEXT('\\')) name = at + 1;

@@ -2,9 +2,11 @@
 """Checks what a built handback.exe carries: its size, machine, the GUI
 subsystem, imports (delay-loaded ones too) from Windows' own DLLs only, a
 manifest that asks for no elevation, and a version resource with the
-project's version. Needs Debian's python3-pefile.
+project's version. Needs Debian's python3-pefile. An example program
+(--example) is checked for the same but the two resources, which it needs
+not carry.
 
-usage: footprint.py EXE --machine i386|amd64 --version X.Y.Z --max-bytes N
+usage: footprint.py EXE --machine i386|amd64 (--version X.Y.Z | --example) --max-bytes N
 """
 import argparse
 import os
@@ -72,6 +74,18 @@ def check_version(pe, version, failures):
             failures.append("version resource's %s is %r, not %r" % (key, strings.get(key), version))
 
 
+def check_resources(pe, version, failures):
+    text = manifest(pe)
+    if text is None:
+        failures.append("no manifest (RT_MANIFEST %d)" % PROCESS_MANIFEST_ID)
+    else:
+        check_manifest(text, failures)
+    if not hasattr(pe, "VS_VERSIONINFO"):
+        failures.append("no version resource (RT_VERSION)")
+    else:
+        check_version(pe, version, failures)
+
+
 def check(path, machine, version, max_bytes):
     failures = []
     size = os.path.getsize(path)
@@ -87,15 +101,8 @@ def check(path, machine, version, max_bytes):
             for entry in getattr(pe, table, [])]
     failures += ["imports %s, not one of KERNEL32, USER32, SHELL32, ADVAPI32 and msvcrt" % dll
                  for dll in dlls if dll.lower() not in ALLOWED_DLLS]
-    text = manifest(pe)
-    if text is None:
-        failures.append("no manifest (RT_MANIFEST %d)" % PROCESS_MANIFEST_ID)
-    else:
-        check_manifest(text, failures)
-    if not hasattr(pe, "VS_VERSIONINFO"):
-        failures.append("no version resource (RT_VERSION)")
-    else:
-        check_version(pe, version, failures)
+    if version is not None:
+        check_resources(pe, version, failures)
     print("%s: %d bytes, %s, subsystem %d, imports %s" % (path, size, machine, subsystem, ", ".join(dlls)))
     return failures
 
@@ -104,7 +111,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
     parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
-    parser.add_argument("--version", required=True)
+    kind = parser.add_mutually_exclusive_group(required=True)
+    kind.add_argument("--version")
+    kind.add_argument("--example", action="store_true")
     parser.add_argument("--max-bytes", type=int, required=True)
     arguments = parser.parse_args()
     try:

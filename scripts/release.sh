@@ -87,7 +87,7 @@ EOF_PY
 proof=$out/proof
 mkdir -p "$proof/unpacked"
 unzip -q "$out/$zip" -d "$proof/unpacked"
-cmake --build "$out/windows-x64" --target SetupStandIn Observer -j"$(nproc)" >/dev/null
+cmake --build "$out/windows-x64" --target SetupStandIn Observer resumed-setup -j"$(nproc)" >/dev/null
 fixtures=$out/windows-x64/tests/e2e
 unpacked=$proof/unpacked
 e2e=(/usr/bin/python3 tests/e2e/e2e.py "$proof/wine")
@@ -98,7 +98,8 @@ disproved() {
   exit 1
 }
 if ! "${e2e[@]}" prepare "$unpacked/x64/handback.exe" "$fixtures/SetupStandIn.exe" \
-  "$fixtures/Observer.exe" "$unpacked/x64/handback.exe" "$unpacked/examples" \
+  "$fixtures/Observer.exe" "$unpacked/x64/handback.exe" \
+  "$out/windows-x64/examples/setup/resumed-setup.exe" "$unpacked/examples" \
   "$unpacked/x86/handback.exe" >"$proof/prepare.log" 2>&1; then
   cat "$proof/prepare.log" >&2
   disproved ": its examples could not be built from it alone, or Wine could not run its x64 build."

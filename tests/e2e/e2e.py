@@ -3,13 +3,17 @@
 
     e2e.py list ARCH                       the rows for a Windows of that
                                            width (win32, win64)
-    e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED [EXAMPLES OTHER]
-                                           make the Windows every row starts
+    e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED RESUMED
+           [EXAMPLES OTHER]                make the Windows every row starts
                                            from, with the example installers
                                            of EXAMPLES (the Inno Setup one
                                            also bundling OTHER, the other
                                            width's build); kept while these
-                                           inputs are unchanged
+                                           inputs are unchanged. SIGNED (a
+                                           signed copy of HANDBACK) and
+                                           RESUMED (the example SETUP.EXE)
+                                           are put in place by the rows that
+                                           run them.
     e2e.py ROOT run NAME                   run one row and check it
     e2e.py ROOT finish                     stop the copies of that Windows
 
@@ -170,6 +174,8 @@ class Setup(Enum):
     DIRECTORY = "directory"
     DATED_1975 = "dated-1975"  # a program, dated before DOS dates begin
     TEXT = "text"              # not a program
+    EXAMPLE = "example"        # the example of what a product's SETUP.EXE
+                               # does, in place of the stand-in
 
 
 class Uninstall(Enum):
@@ -180,7 +186,7 @@ class Uninstall(Enum):
 
 FILE, NT, NT_WOW = Layout
 NSIS, NSIS32, INNO = Installer
-PROGRAM_SETUP, MISSING, DIRECTORY, DATED_1975, TEXT = Setup
+PROGRAM_SETUP, MISSING, DIRECTORY, DATED_1975, TEXT, EXAMPLE = Setup
 BEFORE, AFTER = Uninstall
 
 
@@ -275,6 +281,12 @@ SCENARIOS = [
              launched=path_of(SETUP_DIR + "乗")),
     Scenario("signed-launched", shell=SIGNED, program=SIGNED,
              launched=path_of(SETUP_DIR)),
+    # The example SETUP.EXE wakes the program, which ends, and at its own end
+    # starts Explorer, as the session would otherwise have none. The program
+    # makes every call of a launch, its WaitMessage last.
+    Scenario("example-setup", setup=EXAMPLE, explorer=True,
+             calls=check_calls("handback.exe") + RESTORE_CALLS
+             + launch_calls(path_of(SETUP_DIR))),
     # Armed by the example installer, on each family's layout of [boot].
     Scenario("installer-9x", installer=NSIS,
              launched=path_of(INSTALLED_DIR)),
@@ -372,6 +384,8 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
         setup.mkdir()
     if s.setup == TEXT:
         setup.write_bytes(b"This is not a program.\r\n")
+    if s.setup == EXAMPLE:
+        setup.write_bytes((box.made / "resumed-setup.exe").read_bytes())
     if s.program == SIGNED:
         box.put(SIGNED, (box.made / "signed.exe").read_bytes())
     # A second, unrecorded setup must never be the one that runs.
@@ -565,7 +579,7 @@ def made_from(files: list[Path], examples: Path) -> str:
     included."""
     digest = hashlib.sha256(subprocess.run(
         ["wine", "--version"], capture_output=True).stdout)
-    for top in [*files, examples, *MADE_FROM]:
+    for top in [*files, examples / "nsis", examples / "inno", *MADE_FROM]:
         for path in sorted([top] if top.is_file() else top.rglob("*")):
             if path.is_file():
                 digest.update(path.name.encode() + b"\0" + path.read_bytes())
@@ -579,7 +593,7 @@ def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
     for worker in WORKERS:
         WineBox(root / worker, over=pristine.root).stop()
     stamp = pristine.root / "made-from.txt"
-    handback, setup, observer, signed, *other = files
+    handback, setup, observer, signed, resumed, *other = files
     wanted = made_from([handback, setup, observer, *other],
                        examples or TOP / "examples")
     if read(stamp) == wanted.encode() and not pristine.changes():
@@ -598,8 +612,10 @@ def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
                       "RelayInclude", "/d", ";".join(PROGRAM_CALLS), "/f")
         pristine.freeze()
         stamp.write_text(wanted)
-    # Signed anew by every test run; the row that runs it puts it in place.
+    # Built or signed anew by a test run; the row that runs each puts it in
+    # place.
     shutil.copyfile(signed, pristine.root / "signed.exe")
+    shutil.copyfile(resumed, pristine.root / "resumed-setup.exe")
     return 0
 
 
@@ -614,8 +630,8 @@ def main(argv):
             WineBox(root / worker, over=pristine).stop()
         return 0
     if command == "prepare":
-        files = [Path(p) for p in argv[3:7] + argv[8:9]]
-        return prepare(root, files, Path(argv[7]) if argv[7:] else None)
+        files = [Path(p) for p in argv[3:8] + argv[9:10]]
+        return prepare(root, files, Path(argv[8]) if argv[8:] else None)
     given = os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", "id:" + WORKERS[0])
     box = WineBox(root / re.match(r"id:([^,]+)", given)[1], over=pristine)
     scenario = next(s for s in SCENARIOS if s.name == argv[3])

@@ -44,3 +44,21 @@ Source: "{#SETUP}"; DestDir: "{app}\Setup"; DestName: "SETUP.EXE"
 #define HandBackRunOnce "Dorvanix 4 Setup"
 ; From a checkout and from the release archive alike.
 #include AddBackslash(SourcePath) + "..\..\include\handback.iss"
+
+{ Where others may change the installed files, nothing is armed: the user
+  starts setup by hand after the restart. Silent installs show nothing. }
+procedure CurStepChanged(CurStep: TSetupStep);
+begin
+  if (CurStep = ssPostInstall) and (HandBackWay = 'none') and not WizardSilent then
+    MsgBox('Setup cannot start again by itself after the restart, as users '
+      + 'other than administrators may change its files in '
+      + ExpandConstant('{app}') + '. Once Windows has restarted, start '
+      + ExpandConstant('{app}\Setup\SETUP.EXE') + ' to go on with setup.',
+      mbInformation, MB_OK);
+end;
+
+procedure CurPageChanged(CurPageID: Integer);
+begin
+  if (CurPageID = wpFinished) and (HandBackWay = 'none') then
+    WizardForm.FinishedLabel.Caption := 'Windows must restart. Restart now?';
+end;

@@ -41,6 +41,8 @@ InstallDir "$PROGRAMFILES64\Dorvanix 4"
 Page directory
 Page instfiles
 
+Var Resume ; how setup resumes after the restart
+
 ; A box, or exit code 2 when silent.
 !macro FailOnError WHAT
   ${If} ${Errors}
@@ -87,6 +89,14 @@ Section
   ${HandBackArm} "$INSTDIR\HANDBACK.EXE" "$INSTDIR\Setup" "Dorvanix 4 Setup" $0
   !insertmacro FailOnError "prepare to resume after the restart"
   DetailPrint "Setup resumes after the restart by: $0"
+  StrCpy $Resume $0
+  ; Others may change the files here: the user starts setup by hand.
+  ${If} $0 == "none"
+    MessageBox MB_OK|MB_ICONINFORMATION "Setup cannot start again by itself \
+        after the restart, as users other than administrators may change \
+        its files in $INSTDIR. Once Windows has restarted, start \
+        $INSTDIR\Setup\SETUP.EXE to go on with setup." /SD IDOK
+  ${EndIf}
   SetRebootFlag true
 SectionEnd
 
@@ -104,7 +114,10 @@ Section "Uninstall"
 SectionEnd
 
 Function .onInstSuccess
-  MessageBox MB_YESNO|MB_ICONQUESTION "Setup continues once Windows has \
-      restarted. Restart now?" /SD IDNO IDNO +2
+  StrCpy $0 "Setup continues once Windows has restarted. Restart now?"
+  ${If} $Resume == "none"
+    StrCpy $0 "Windows must restart. Restart now?"
+  ${EndIf}
+  MessageBox MB_YESNO|MB_ICONQUESTION $0 /SD IDNO IDNO +2
     Reboot
 FunctionEnd

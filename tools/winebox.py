@@ -87,6 +87,9 @@ class Unavailable(Exception):
 
 class WineBox:
     def __init__(self, root: Path, over: Path | None = None):
+        # Files Wine makes for a program get the modes of this mask; under
+        # another, Program Files could be a directory every user may change.
+        os.umask(0o022)
         self.root = Path(root).resolve()  # Wine wants an absolute prefix
         self.prefix = self.root / "prefix"
         self.state_file = self.root / "state.json"
@@ -458,6 +461,15 @@ class WineBox:
         if status != 0:
             raise RuntimeError(" ".join(map(str, command)) + " failed:\n"
                                + log.read_text("latin-1"))
+
+
+def handed_out(root: Path) -> WineBox:
+    """The copy of the Windows prepared in root/pristine that CTest handed
+    this test, as its "wine" resource (CTEST_RESOURCE_GROUP_0_WINE); run by
+    hand, the first."""
+    given = os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", "id:0")
+    return WineBox(root / re.match(r"id:([^,]+)", given)[1],
+                   over=root / "pristine")
 
 
 def fingerprint(prefix: Path) -> dict[str, list]:

@@ -2,15 +2,16 @@
 """Who may change what the next logon starts: the check in both include
 files, run under Wine on cases of each kind.
 
-    security.py ROOT HANDBACK
+    security.py ROOT
 
-makes a scratch Windows in ROOT of HANDBACK's width, builds
-tests/include/security.nsi (ANSI and Unicode 32-bit, and amd64-unicode in a
-64-bit Windows) and security.iss, and runs each on the same cases: the
-directory above a path, the rule on security descriptors written in SDDL,
-and files laid out in the prefix with Unix modes and owners, which Wine
-turns into owners and DACLs. Exits 77 where this machine cannot run the
-build's width under Wine.
+In a copy of the Windows that the end-to-end tests prepare in ROOT (see
+tests/e2e/e2e.py), builds tests/include/security.nsi (ANSI and Unicode
+32-bit, and amd64-unicode in a 64-bit Windows) and security.iss, and runs
+each on the same cases: the directory above a path, the rule on security
+descriptors written in SDDL, and files laid out in the prefix with Unix
+modes and owners, which Wine turns into owners and DACLs. Exits 77 where
+this machine cannot run the build's width under Wine; where it runs no
+32-bit program, only the amd64 installer runs.
 """
 
 import re
@@ -21,8 +22,7 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "tools"))
-from winebox import (ISCC, LOADER32, WINDOWS_OF, Unavailable,  # noqa: E402
-                     WineBox, pe_machine, runnable, windows)
+from winebox import ISCC, WineBox, handed_out, windows  # noqa: E402
 
 TI = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 FA = "0x001F01FF"  # full access
@@ -184,59 +184,50 @@ def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
             if not expected(answer, why)]
 
 
-def main(root: Path, handback: Path) -> int:
-    arch, loader = WINDOWS_OF[pe_machine(handback)]
-    box = WineBox(root)
-    box.destroy()
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
-    try:
-        runnable(loader)
-    except Unavailable as why:
-        print(f"skipped: {why}")
+def main(root: Path) -> int:
+    """Runs the cases in the copy of the Windows prepared in `root` (the
+    end-to-end tests' ROOT) that CTest hands this test."""
+    if (root / "unavailable.txt").exists():
+        print(f"skipped: {(root / 'unavailable.txt').read_text()}")
         return 77
+    box = handed_out(root)
+    changes = box.restore()
+    if changes:
+        print("FAULT: starts from a Windows other than the prepared one: "
+              + "; ".join(changes[:8]))
+        return 1
+    here = Path(__file__).parent
+    flavours = {"nsis-ansi32": ["-DANSI"], "nsis-unicode32": []}
+    if box.env["WINEARCH"] == "win64":
+        flavours["nsis-amd64"] = ["-XTarget amd64-unicode"]
+        if box.nsis32_unavailable.exists():  # 32-bit installers cannot run
+            print(f"skipped: nsis-ansi32, nsis-unicode32: "
+                  f"{box.nsis32_unavailable.read_text()}")
+            flavours = {"nsis-amd64": flavours["nsis-amd64"]}
     builds = {}
-    skipped = []
-    try:
-        box.use(loader, arch)
-        box.wine("wineboot", "-i", timeout=300)
-        box.serve()  # Inno Setup's installers need a display
-        here = Path(__file__).parent
-        flavours = {"nsis-ansi32": ["-DANSI"], "nsis-unicode32": []}
-        if arch == "win64":
-            flavours["nsis-amd64"] = ["-XTarget amd64-unicode"]
-        try:
-            runnable(LOADER32)
-        except Unavailable as why:
-            skipped = [name for name in flavours if name.endswith("32")]
-            skipped.append(f"inno ({why})")
-            flavours = {k: v for k, v in flavours.items() if k not in skipped}
-        for name, args in flavours.items():
-            builds[name] = root / f"{name}.exe"
-            box.compile(["makensis", "-V2", *args, f"-DOUTFILE={builds[name]}",
-                         str(here / "security.nsi")])
-        if not any(s.startswith("inno") for s in skipped):
-            box.compile([box.loader, ISCC, "/Q", f"/O{windows(root)}",
-                         "/Fsecurity-inno", windows(here / "security.iss")])
-            builds["inno"] = root / "security-inno.exe"
-        lay_out(box.prefix / "drive_c")
-        passed, failed = 0, 0
-        for name, program in builds.items():
-            faults = run(box, program, name.startswith("nsis"))
-            for fault in faults:
-                print(f"FAULT {name}: {fault}")
-            total = len(cases(name.startswith("nsis")))
-            passed += total - len(faults)
-            failed += len(faults)
-            print(f"{name}: {total - len(faults)} of {total} cases as "
-                  "expected")
-        for name in skipped:
-            print(f"skipped: {name}")
-    finally:
-        box.destroy()
+    for name, args in flavours.items():
+        builds[name] = box.root / f"{name}.exe"
+        box.compile(["makensis", "-V2", *args, f"-DOUTFILE={builds[name]}",
+                     str(here / "security.nsi")])
+    if box.inno_unavailable.exists():
+        print(f"skipped: inno: {box.inno_unavailable.read_text()}")
+    else:
+        box.compile([box.loader, ISCC, "/Q", f"/O{windows(box.root)}",
+                     "/Fsecurity-inno", windows(here / "security.iss")])
+        builds["inno"] = box.root / "security-inno.exe"
+    lay_out(box.prefix / "drive_c")
+    passed, failed = 0, 0
+    for name, program in builds.items():
+        faults = run(box, program, name.startswith("nsis"))
+        for fault in faults:
+            print(f"FAULT {name}: {fault}")
+        total = len(cases(name.startswith("nsis")))
+        passed += total - len(faults)
+        failed += len(faults)
+        print(f"{name}: {total - len(faults)} of {total} cases as expected")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(Path(sys.argv[1]).resolve(), Path(sys.argv[2])))
+    sys.exit(main(Path(sys.argv[1]).resolve()))

@@ -41,9 +41,11 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "tools"))
 from winebox import (EXPLORER, LOCALE, PRODUCT_KEYS, PROGRAM,  # noqa: E402
-                     REG, WINEBOOT, Hung, Unavailable, WineBox, read)
+                     REG, WINEBOOT, Hung, Unavailable, WineBox, handed_out,
+                     read)
 from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
-                          UNINSTALL, WINLOGON, boot_registry, entries)
+                          UNINSTALL, WINLOGON, WOW_BOOT, boot_registry,
+                          entries)
 from winerun import PROGRAM_CALLS, hand_back, program_calls  # noqa: E402
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
@@ -57,8 +59,14 @@ INSTALLED_DIR = INSTALLED_ROOT + r"\Setup"
 # 1252), or too long (under 260 characters, but 306 bytes for HANDBACK.EXE's
 # path under 932, and at most 85 of these characters fit a Linux name).
 NON_ANSI_ROOT = r"C:\Dorvanix日本"
+# Install directories a user who is not trusted may change: one in a
+# directory every user may change, one made beforehand by another user.
+SHARED_PARENT = r"C:\Apps"
+SQUATTED_ROOT = r"C:\Dorvanix"
+OTHER_UID = 12345
 DBCS_LONG_ROOT = "C:\\Dorvanix\\" + "日本" * 35 + "\\" + "日本" * 35
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
+INNO_LOG = r"C:\e2e\inno.log"
 SKIPPED = 77
 # The ANSI code page of Wine's processes under each locale.
 CODE_PAGES = {LOCALE: "cp1252", "ja_JP.UTF-8": "cp932", "zh_CN.UTF-8": "gbk"}
@@ -204,6 +212,12 @@ class Scenario:
     enable_lua: int | None = 0   # UAC's policy value; None: missing
     windows: str | None = None   # the version Wine reports; None: 7
     installer_status: int = 0
+    armed: bool = True       # the installer arms the hand-back or RunOnce;
+                             # otherwise nothing (its answer: none)
+    why: str | None = None   # why, as Inno Setup's log says it
+    shared: str | None = None    # a directory made beforehand, which every
+                                 # user may change (mode 0777)
+    squatted: str | None = None  # one made beforehand by another user
     rebooted: bool = False   # the installer arms no shell: Windows restarts
                              # (wineboot -r, which runs RunOnce)
     uninstall: Uninstall | None = None
@@ -348,6 +362,32 @@ SCENARIOS = [
     Scenario("inno-uninstalled-other-shell", installer=INNO,
              layout=NT_WOW, only="win64", uninstall=BEFORE,
              other_shell=r"C:\Program Files\Other\SHELL.EXE"),
+    # Where a user who is not trusted may change what the next logon starts,
+    # the installers arm neither way; on Windows 9x, which keeps no accounts
+    # apart, they arm as ever.
+    Scenario("installer-shared-parent", installer=NSIS, layout=NT,
+             shared=SHARED_PARENT, install_dir=SHARED_PARENT + r"\Dorvanix",
+             armed=False, rebooted=True, restored=False),
+    Scenario("installer-squatted-dir", installer=NSIS, layout=NT,
+             squatted=SQUATTED_ROOT, install_dir=SQUATTED_ROOT, armed=False,
+             rebooted=True, restored=False),
+    Scenario("installer-uac-shared-parent", installer=NSIS, layout=NT,
+             enable_lua=1, shared=SHARED_PARENT,
+             install_dir=SHARED_PARENT + r"\Dorvanix", armed=False,
+             rebooted=True, restored=False),
+    Scenario("inno-shared-parent", installer=INNO, layout=NT_WOW,
+             shared=SHARED_PARENT, install_dir=SHARED_PARENT + r"\Dorvanix",
+             armed=False, rebooted=True, restored=False,
+             why=r"C:\Apps is open to others: S-1-1-0 may change it "
+             "(rights 0x001301FF)"),
+    Scenario("inno-squatted-dir", installer=INNO, layout=NT_WOW,
+             only="win64", squatted=SQUATTED_ROOT, install_dir=SQUATTED_ROOT,
+             armed=False, rebooted=True, restored=False,
+             why=r"C:\Dorvanix is open to others: its owner is S-1-"),
+    Scenario("installer-9x-shared-parent", installer=NSIS, only="win32",
+             windows="win98", shared=SHARED_PARENT,
+             install_dir=SHARED_PARENT + r"\Dorvanix",
+             launched=path_of(SHARED_PARENT + r"\Dorvanix\Setup")),
     # [boot] mapped to the registry, armed there as the installer arms it.
     Scenario("nt-launched", layout=NT, launched=path_of(SETUP_DIR)),
     Scenario("nt-wow-launched", layout=NT_WOW, launched=path_of(SETUP_DIR)),
@@ -364,6 +404,12 @@ def prepare_files(box: WineBox, s: Scenario) -> bytes | None:
     """Lays out system.ini and the setup directory, or leaves that to the
     example installer; gives the profile."""
     ini = box.path(SYSTEM_INI)
+    if s.shared:
+        box.path(s.shared).mkdir()
+        box.path(s.shared).chmod(0o777)
+    if s.squatted:
+        box.path(s.squatted).mkdir()
+        os.chown(box.path(s.squatted), OTHER_UID, -1)
     if s.installer:
         return read(ini)
     ini.unlink()
@@ -430,14 +476,20 @@ def check(s: Scenario, before: bytes | None, seen, calls,
         command = '"' + path_of(s.install_dir + r"\Setup") + '"'
         wanted = {"installer's exit status": s.installer_status,
                   "RunOnce after the installer": [command] if s.rebooted
-                  and not s.installer_status else [],
+                  and s.armed and not s.installer_status else [],
                   "RunOnce afterwards": []}
         if s.uninstall:
             wanted |= {"uninstaller's exit status": 0,
                        "RunOnce after the uninstaller": [],
                        "HANDBACK.EXE afterwards": False}
+        if not s.armed and "armed in the 32-bit view" in installed:
+            wanted["armed in the 32-bit view"] = []
         for what, value in wanted.items():
             expect(what, installed.get(what), value)
+        if s.why and not (installed.get("why") or "").startswith(
+                "none: " + s.why):
+            faults.append(f"the installer's log: expected 'none: {s.why}"
+                          f"...', got {installed.get('why')!r}")
     expect("exit status", seen.status, 0)
     if boot_before is not None:
         shell, setup_dir = boot_before
@@ -481,6 +533,24 @@ def run_once(box: WineBox) -> list[str]:
     return list(box.values(RUNONCE).values())
 
 
+def in_32bit_view(key: str) -> str:
+    return key.replace(r"\Software", r"\Software\Wow6432Node", 1)
+
+
+def armed_in_32bit_view(box: WineBox) -> list[str]:
+    """What of either way a 64-bit Windows' 32-bit registry view holds, in
+    which the include files never arm anything."""
+    found = [f"RunOnce: {command}"
+             for command in box.values(in_32bit_view(RUNONCE)).values()]
+    shell = box.values(in_32bit_view(WINLOGON)).get("shell", "explorer.exe")
+    if shell.lower() != "explorer.exe":
+        found.append(f"Winlogon's Shell: {shell}")
+    setup_dir = box.values(in_32bit_view(WOW_BOOT)).get(SETUP_KEY.lower())
+    if setup_dir is not None:
+        found.append(f"WOW\\boot's {SETUP_KEY}: {setup_dir}")
+    return found
+
+
 def uninstall(box: WineBox, s: Scenario, installed: dict):
     installed["uninstaller's exit status"] = box.uninstall(s.installer.value)
     installed["RunOnce after the uninstaller"] = run_once(box)
@@ -512,6 +582,13 @@ def run(box: WineBox, s: Scenario, installed: dict) -> list[str]:
                 UNINSTALL + "\\" + PRODUCT_KEYS[s.installer.value]).get(
                     "installlocation")
             installed["RunOnce after the installer"] = run_once(box)
+            if not s.armed and box.env["WINEARCH"] == "win64":
+                installed["armed in the 32-bit view"] = armed_in_32bit_view(
+                    box)
+            if s.why:
+                log = read(box.path(INNO_LOG), b"").decode("utf-8", "replace")
+                installed["why"] = next(iter(re.findall(
+                    r"HandBackWay: (.*?)\r?$", log, re.M)), None)
             if not s.rebooted:  # what it armed, the program must give back
                 before = read(ini)
         # Where [boot] may live elsewhere than the file, it is read as Windows
@@ -632,8 +709,7 @@ def main(argv):
     if command == "prepare":
         files = [Path(p) for p in argv[3:8] + argv[9:10]]
         return prepare(root, files, Path(argv[8]) if argv[8:] else None)
-    given = os.environ.get("CTEST_RESOURCE_GROUP_0_WINE", "id:" + WORKERS[0])
-    box = WineBox(root / re.match(r"id:([^,]+)", given)[1], over=pristine)
+    box = handed_out(root)
     scenario = next(s for s in SCENARIOS if s.name == argv[3])
     # This machine may run neither the build nor a 32-bit installer.
     for reason in [root / "unavailable.txt", {

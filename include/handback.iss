@@ -6,7 +6,7 @@
 ;   #define HandBackExe "{app}\HANDBACK.EXE"
 ;   #define HandBackSetupDir "{app}\Setup"
 ;   #define HandBackRunOnce "Dorvanix 4 Setup"
-;   #include "handback.iss"
+;   #include "handback.iss"     (ISCC /I<the archive>/include)
 ;
 ; It adds entries to [INI] and [Registry] and code to [Code], in which every
 ; name starts with HandBack; its uninstall step is an event attribute, so the

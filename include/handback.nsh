@@ -3,6 +3,7 @@
 ; through RunOnce everywhere else; and undoes what is still armed when the
 ; product is removed. docs/include.md has the whole of it.
 ;
+;   !addincludedir "${HANDBACK}/include"   (makensis -DHANDBACK=<the archive>)
 ;   !include "handback.nsh"
 ;   ${HandBackArm} "<installed HANDBACK.EXE>" "<directory holding SETUP.EXE>" "<RunOnce value name>" $R0
 ;       $R0 = "hand-back" or "RunOnce"; "none", with nothing armed, where a
@@ -12,8 +13,11 @@
 ;   ${HandBackDisarm} "<installed HANDBACK.EXE>" "<RunOnce value name>"
 ;       before files are deleted; sets the error flag if the shell could not
 ;       be given back, and then changes nothing else
+;   ${If} ${HandBackOn64BitWindows} ... ${EndIf}
+;       true on 64-bit Windows, in a 32-bit or 64-bit installer, with no
+;       LogicLib label left unused in a 64-bit one (as ${RunningX64} leaves)
 ;
-; Both work in install and uninstall code, in ANSI and Unicode builds, for
+; They work in install and uninstall code, in ANSI and Unicode builds, for
 ; 32-bit and amd64-unicode targets, and leave the caller's registers and
 ; registry view as they were.
 

@@ -115,6 +115,50 @@ for row in installer-nt inno-nt; do
   esac
 done
 [ $failed -eq 0 ] || disproved .
+
+# The minimal installers of docs/include.md, as an author builds them: taken
+# from the page's code blocks into a folder of the author's own, outside the
+# unpacked archive, and built around it with no warning: NSIS's as a 32-bit
+# and as a 64-bit installer, Inno Setup's (a 32-bit compiler, run in the
+# scratch Windows of the rows) where this machine runs 32-bit programs.
+author=$PWD/$proof/author
+mkdir -p "$author"
+/usr/bin/python3 - "$unpacked/docs/include.md" "$author" <<'EOF_PY' || disproved .
+import re
+import sys
+
+page, folder = sys.argv[1:]
+text = open(page, encoding="utf-8").read()
+for language, script in (("nsis", "my-setup.nsi"), ("iss", "my-setup.iss")):
+    blocks = re.findall(rf"^```{language}\n(.*?)^```$", text, re.M | re.S)
+    if len(blocks) != 1:
+        sys.exit(f"{page} has {len(blocks)} {language} installers, not one.")
+    with open(f"{folder}/{script}", "w", encoding="utf-8") as out:
+        out.write(blocks[0])
+EOF_PY
+archive=$PWD/$unpacked
+setup=$PWD/$fixtures/SetupStandIn.exe
+for target in "" "-XTarget amd64-unicode"; do
+  (cd "$author" && makensis -V2 -WX ${target:+"$target"} -DHANDBACK="$archive" \
+    -DSETUP="$setup" my-setup.nsi) >"$proof/author-nsis.log" 2>&1 || {
+    cat "$proof/author-nsis.log" >&2
+    disproved ": the minimal NSIS installer of docs/include.md did not build ${target:-as a 32-bit installer} without a warning."
+  }
+done
+echo "Built from docs/include.md, outside the archive: my-setup.nsi, 32-bit and 64-bit"
+iscc=$PWD/tools/innosetup/node_modules/innosetup/bin/ISCC.exe
+windows=$PWD/$proof/wine/0/prefix
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  (cd "$author" && WINEPREFIX=$windows WINEDEBUG=-all /usr/lib/wine/wine "$iscc" \
+    "/IZ:$archive/include" "/DHANDBACK=Z:$archive" "/DSETUP=Z:$setup" my-setup.iss) \
+    >"$proof/author-inno.log" 2>&1 && ! grep -q Warning "$proof/author-inno.log" || {
+    cat "$proof/author-inno.log" >&2
+    disproved ": the minimal Inno Setup installer of docs/include.md did not build without a warning."
+  }
+  echo "Built from docs/include.md, outside the archive: my-setup.iss"
+else
+  echo "Not proved here: my-setup.iss of docs/include.md (Inno Setup's compiler is a 32-bit program, which this machine cannot run)"
+fi
 "${e2e[@]}" finish
 
 (cd "$out" && sha256sum "$zip" >"$zip.sha256")

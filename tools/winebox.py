@@ -431,7 +431,7 @@ class WineBox:
         amd64, as a 64-bit installer."""
         installer = self.root / f"dorvanix-setup{'-amd64' * amd64}.exe"
         target = ["-XTarget amd64-unicode"] if amd64 else []
-        self.compile(["makensis", "-V2", *target,
+        self.compile(["makensis", "-V2", "-WX", *target,
                       f"-DHANDBACK_X86={x86.resolve()}",
                       f"-DHANDBACK_X64={x64.resolve()}",
                       f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
@@ -444,6 +444,7 @@ class WineBox:
         runnable(LOADER32, "Inno Setup's compiler and installers are 32-bit "
                  "programs, and ")
         self.compile([self.loader, ISCC, "/Q",
+                      f"/I{windows(examples.parent / 'include')}",
                       f"/DHANDBACK_X86={windows(x86)}",
                       f"/DHANDBACK_X64={windows(x64)}",
                       f"/DSETUP={windows(setup)}", f"/O{windows(self.root)}",

@@ -10,8 +10,11 @@
 ; gone.
 ;
 ; One installer for both widths; the files it bundles come in as defines:
-;   ISCC /DHANDBACK_X86=x86\handback.exe /DHANDBACK_X64=x64\handback.exe
-;        /DSETUP=SETUP.EXE /Ooutput /Fdorvanix-setup dorvanix-setup.iss
+;   ISCC /IC:/handback-1.0.0/include
+;        /DHANDBACK_X86=C:/handback-1.0.0/x86/handback.exe
+;        /DHANDBACK_X64=C:/handback-1.0.0/x64/handback.exe
+;        /DSETUP=C:/path/to/SETUP.EXE /Ooutput /Fdorvanix-setup dorvanix-setup.iss
+; (/I: the release archive's include/, or a checkout's).
 
 #ifndef HANDBACK_X86
   #error Define HANDBACK_X86, HANDBACK_X64 and SETUP: the files it installs.
@@ -42,8 +45,7 @@ Source: "{#SETUP}"; DestDir: "{app}\Setup"; DestName: "SETUP.EXE"
 #define HandBackExe "{app}\HANDBACK.EXE"
 #define HandBackSetupDir "{app}\Setup"
 #define HandBackRunOnce "Dorvanix 4 Setup"
-; From a checkout and from the release archive alike.
-#include AddBackslash(SourcePath) + "..\..\include\handback.iss"
+#include "handback.iss"
 
 { Where others may change the installed files, nothing is armed: the user
   starts setup by hand after the restart. Silent installs show nothing. }

@@ -9,21 +9,22 @@
 ;
 ; One 32-bit installer for both widths, which installs the x64 build on
 ; 64-bit Windows:
-;   makensis -DHANDBACK_X86=x86/handback.exe -DHANDBACK_X64=x64/handback.exe
-;            -DSETUP=SETUP.EXE [-DOUTFILE=dorvanix-setup.exe] dorvanix-setup.nsi
-; "-XTarget amd64-unicode" before the script makes it a 64-bit installer,
-; which runs on 64-bit Windows only.
+;   makensis -DHANDBACK_X86=/path/to/x86/handback.exe
+;            -DHANDBACK_X64=/path/to/x64/handback.exe -DSETUP=/path/to/SETUP.EXE
+;            [-DOUTFILE=dorvanix-setup.exe] dorvanix-setup.nsi
+; (relative paths are taken from this script's folder). "-XTarget
+; amd64-unicode" before the script makes it a 64-bit installer, which runs
+; on 64-bit Windows only.
 
 ; Unicode, so that it installs into a directory outside the ANSI code page
 ; too (the include then has setup resume through RunOnce).
 Unicode true
 
 !include LogicLib.nsh
-!include x64.nsh
 ; include/ beside examples/, in a checkout and in the release archive alike
 ; (makensis works in the script's own folder).
-!addincludedir "..\..\include"
-!include handback.nsh
+!addincludedir "../../include"
+!include "handback.nsh"
 
 !ifndef HANDBACK_X86 | HANDBACK_X64 | SETUP
   !error "Define HANDBACK_X86, HANDBACK_X64 and SETUP: the files it installs."
@@ -54,13 +55,13 @@ Var Resume ; how setup resumes after the restart
 ; A 64-bit product is listed in the native view, whatever the installer's
 ; width.
 Function .onInit
-  ${If} ${RunningX64}
+  ${If} ${HandBackOn64BitWindows}
     SetRegView 64
   ${EndIf}
 FunctionEnd
 
 Function un.onInit
-  ${If} ${RunningX64}
+  ${If} ${HandBackOn64BitWindows}
     SetRegView 64
   ${EndIf}
 FunctionEnd
@@ -71,7 +72,7 @@ Section
   SetOutPath "$INSTDIR"
   ; Winlogon of 64-bit Windows starts the shell from the native view, which
   ; only the x64 build reads and gives back.
-  ${If} ${RunningX64}
+  ${If} ${HandBackOn64BitWindows}
     File "/oname=HANDBACK.EXE" "${HANDBACK_X64}"
   ${Else}
     File "/oname=HANDBACK.EXE" "${HANDBACK_X86}"

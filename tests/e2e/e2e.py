@@ -349,6 +349,9 @@ SCENARIOS = [
     # Uninstalled: what is still armed is undone, and nothing else.
     Scenario("installer-uninstalled", installer=NSIS, layout=NT_WOW,
              uninstall=BEFORE),
+    # In the file, [boot] stays, with shell=EXPLORER.EXE, where the installer
+    # added it.
+    Scenario("installer-9x-uninstalled", installer=NSIS, uninstall=BEFORE),
     Scenario("installer-uac-uninstalled", installer=NSIS, layout=NT,
              enable_lua=1, rebooted=True, restored=False, uninstall=BEFORE),
     Scenario("installer-uninstalled-after-hand-back", installer=NSIS,
@@ -498,8 +501,10 @@ def check(s: Scenario, before: bytes | None, seen, calls,
                 None if s.uninstall else setup_dir))
     if s.restored and s.layout == FILE:
         after = seen.system_ini or b""
+        # Uninstalled, the directory's entry is gone too.
         want = [(sec, key, "EXPLORER.EXE" if (sec, key) == ("[boot]", "shell")
-                 else value) for sec, key, value in entries(before)]
+                 else value) for sec, key, value in entries(before)
+                if not (s.uninstall and key == SETUP_KEY.strip().lower())]
         expect("system.ini entries", entries(after), want)
         expect("line ends", after.count(b"\n"), after.count(b"\r\n"))
     else:

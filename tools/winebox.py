@@ -101,8 +101,11 @@ class WineBox:
         self.inno_unavailable = self.made / "inno-unavailable.txt"
         # Why it cannot run the 32-bit NSIS installer in a 64-bit Windows.
         self.nsis32_unavailable = self.made / "nsis32-unavailable.txt"
+        # No Mono or Gecko to offer, and no menu entries or file types of
+        # the installers' written into this Linux system.
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=",
                         LC_ALL=LOCALE)
         self.env.pop("DISPLAY", None)
         self.loader = None
@@ -389,7 +392,8 @@ class WineBox:
         def running():
             return [command for command in self.processes()
                     if not but or but.lower() not in command.lower()]
-        if not wait_for(lambda: not running(), RUN_TIMEOUT):
+        # Each look reads every process' environment: not too often.
+        if not wait_for(lambda: not running(), RUN_TIMEOUT, every=0.15):
             raise Hung(f"{'; '.join(running())} did not end within "
                        f"{RUN_TIMEOUT} s")
 
@@ -534,12 +538,12 @@ def start_xvfb():
     return ":" + number.decode().strip(), xvfb.pid
 
 
-def wait_for(condition, seconds: float) -> bool:
+def wait_for(condition, seconds: float, every: float = 0.05) -> bool:
     deadline = time.monotonic() + seconds
     while not condition():
         if time.monotonic() > deadline:
             return False
-        time.sleep(0.05)
+        time.sleep(every)
     return True
 
 

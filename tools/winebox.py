@@ -109,6 +109,7 @@ class WineBox:
                         LC_ALL=LOCALE)
         self.env.pop("DISPLAY", None)
         self.loader = None
+        self.mapping = None  # the NT mapping of [boot], once read
         if (self.made / MADE).exists():
             made = json.loads((self.made / MADE).read_text())
             self.use(made["loader"], made["arch"])
@@ -312,14 +313,17 @@ class WineBox:
         return exported_values(read(out, b"\xff\xfe").decode("utf-16"))
 
     def import_registry(self, text: str):
+        self.mapping = None
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
         self.wine(REG, "import", r"C:\e2e\import.reg")
 
     def boot_entries(self, *keys: str) -> tuple:
         """Entries of [boot] of system.ini, read from where Windows keeps
         each: the registry value the NT mapping names for it, or the file."""
-        mapping = self.values(MAPPING + r"\boot")
-        targets = {}
+        # Only an import changes the mapping.
+        if self.mapping is None:
+            self.mapping = self.values(MAPPING + r"\boot")
+        mapping, targets = self.mapping, {}
 
         def entry(key):
             target = mapping.get(key.lower()) or mapping.get("(default)")
@@ -406,12 +410,16 @@ class WineBox:
         self.settle()
         return status
 
-    def uninstall(self, kind: str) -> int:
+    def listing(self, kind: str) -> dict[str, str]:
+        """How the product an example installer installed is listed among
+        the installed programs (Uninstall)."""
+        return self.values(UNINSTALL + "\\" + PRODUCT_KEYS[kind])
+
+    def uninstall(self, listed: dict[str, str]) -> int:
         """Removes the product silently, as a deployment tool does: with the
         command its installer listed; gives its exit status once all it
         started has ended (both uninstallers go on in a copy of
         themselves)."""
-        listed = self.values(UNINSTALL + "\\" + PRODUCT_KEYS[kind])
         program, args = re.fullmatch(r'"(.*?)" *(.*)',
                                      listed["quietuninstallstring"]).groups()
         status = subprocess.run([self.loader, program, *args.split()],

@@ -40,12 +40,10 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "tools"))
-from winebox import (EXPLORER, LOCALE, PRODUCT_KEYS, PROGRAM,  # noqa: E402
-                     REG, WINEBOOT, Hung, Unavailable, WineBox, handed_out,
-                     read)
+from winebox import (EXPLORER, LOCALE, PROGRAM, REG,  # noqa: E402
+                     WINEBOOT, Hung, Unavailable, WineBox, handed_out, read)
 from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
-                          UNINSTALL, WINLOGON, WOW_BOOT, boot_registry,
-                          entries)
+                          WINLOGON, WOW_BOOT, boot_registry, entries)
 from winerun import PROGRAM_CALLS, hand_back, program_calls  # noqa: E402
 
 SETUP_DIR = r"C:\PRODUCT\INSTALL"
@@ -557,7 +555,9 @@ def armed_in_32bit_view(box: WineBox) -> list[str]:
 
 
 def uninstall(box: WineBox, s: Scenario, installed: dict):
-    installed["uninstaller's exit status"] = box.uninstall(s.installer.value)
+    listed = box.listing(s.installer.value)
+    installed["installed at"] = listed.get("installlocation")
+    installed["uninstaller's exit status"] = box.uninstall(listed)
     installed["RunOnce after the uninstaller"] = run_once(box)
 
 
@@ -583,9 +583,6 @@ def run(box: WineBox, s: Scenario, installed: dict) -> list[str]:
                      else [])  # NSIS takes /D= last
             installed["installer's exit status"] = box.install(
                 s.installer.value, *where)
-            installed["installed at"] = box.values(
-                UNINSTALL + "\\" + PRODUCT_KEYS[s.installer.value]).get(
-                    "installlocation")
             installed["RunOnce after the installer"] = run_once(box)
             if not s.armed and box.env["WINEARCH"] == "win64":
                 installed["armed in the 32-bit view"] = armed_in_32bit_view(
@@ -737,6 +734,9 @@ def main(argv):
         faults = faults or run(box, scenario, installed)
     except subprocess.TimeoutExpired as hung:  # an installer, reg, wineboot
         faults = [str(hung)]
+    if faults and installed and "installed at" not in installed:
+        installed["installed at"] = box.listing(
+            scenario.installer.value).get("installlocation")
     context = f" ({what_happened(installed)})" if installed else ""
     for fault in faults:
         print(f"FAULT {scenario.name}{context}: {fault}")

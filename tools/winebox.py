@@ -196,6 +196,11 @@ class WineBox:
                         f"workdir={work}", str(self.prefix)], check=True)
         differences = self.changes()
         self.serve()
+        # Windows boots as its first program starts (wineboot --init, which
+        # starts the services): let it finish, as a logon would, so that no
+        # use of it races the boot.
+        self.wine(REG, "query", r"HKCU\Software\Wine")
+        self.settle()
         return differences
 
     def changes(self) -> list[str]:
@@ -203,10 +208,11 @@ class WineBox:
         made: each path that is new, gone or changed."""
         made = json.loads((self.made / FINGERPRINT).read_text())
         now = fingerprint(self.prefix)
-        return sorted([f"{path}: new" for path in now.keys() - made.keys()]
-                      + [f"{path}: gone" for path in made.keys() - now.keys()]
-                      + [f"{path}: changed" for path in now.keys() & made.keys()
-                         if now[path] != made[path]])
+        return sorted(
+            [f"{path}: new" for path in now.keys() - made.keys()]
+            + [f"{path}: gone" for path in made.keys() - now.keys()]
+            + [f"{path}: changed" for path in now.keys() & made.keys()
+               if now[path] != made[path]])
 
     def serve(self):
         """Starts the environment's display, unless it runs, and one Wine
@@ -341,9 +347,16 @@ class WineBox:
     # --- programs --------------------------------------------------------
 
     def wine(self, *args, timeout=RUN_TIMEOUT):
-        subprocess.run([self.loader, *args], env=self.env, check=True,
-                       timeout=timeout, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        """Runs a program to its end; where it fails, raises with what it
+        said (into a file: a pipe would be held open by Wine's services)."""
+        log = self.root / "wine.log"
+        with open(log, "wb") as out:
+            status = subprocess.run([self.loader, *args], env=self.env,
+                                    timeout=timeout, stdout=out,
+                                    stderr=subprocess.STDOUT).returncode
+        if status != 0:
+            raise RuntimeError(f"{' '.join(args)} exited with {status}:\n"
+                               + log.read_text("latin-1")[-2000:])
 
     def start(self, *command: str, trace: Path | None = None,
               explorer_stand_in=False):

@@ -728,7 +728,8 @@ def main(argv):
     # Windows.
     changes = box.restore()
     faults = [f"starts from a Windows other than the prepared one, in "
-              f"{len(changes)} paths: " + "; ".join(changes[:8])] if changes else []
+              f"{len(changes)} paths: " + "; ".join(changes[:8])
+              ] if changes else []
     installed = {}
     try:
         faults = faults or run(box, scenario, installed)

@@ -581,8 +581,16 @@ def run(box: WineBox, s: Scenario, installed: dict) -> list[str]:
             where = ([("/DIR=" if s.installer == INNO else "/D=")
                       + s.install_dir] if s.install_dir != INSTALLED_ROOT
                      else [])  # NSIS takes /D= last
-            installed["installer's exit status"] = box.install(
-                s.installer.value, *where)
+            status = box.install(s.installer.value, *where)
+            began = b"Starting the installation process" in read(
+                box.path(INNO_LOG), b"")
+            if s.installer == INNO and status == 1 and not began:
+                # Its first start in a Windows now and then ends at once,
+                # before installing anything; a second start works.
+                print(f"{s.name}: Inno Setup's installer ended before it "
+                      "installed anything; started again")
+                status = box.install(s.installer.value, *where)
+            installed["installer's exit status"] = status
             installed["RunOnce after the installer"] = run_once(box)
             if not s.armed and box.env["WINEARCH"] == "win64":
                 installed["armed in the 32-bit view"] = armed_in_32bit_view(

@@ -533,6 +533,10 @@ def pe_machine(image: Path) -> int:
     return pefile.PE(str(image), fast_load=True).FILE_HEADER.Machine
 
 
+def image_size(image: Path) -> int:
+    return pefile.PE(str(image), fast_load=True).OPTIONAL_HEADER.SizeOfImage
+
+
 def windows(path: Path) -> str:
     """A Linux path as a program under Wine sees it."""
     return "Z:" + str(path.resolve()).replace("/", "\\")

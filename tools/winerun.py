@@ -6,9 +6,8 @@ import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
-import pefile
 from winebox import (OBSERVER, PROGRAM, RECORDS, RUN_TIMEOUT, SYSTEM_INI,
-                     Hung, WineBox, read, wait_for)
+                     Hung, WineBox, image_size, read, wait_for)
 
 # The Win32 calls the program makes; a relay trace shows only these. Not
 # CloseHandle, which the C++ runtime also calls at exit, nor GetCurrentProcess,
@@ -109,10 +108,6 @@ def program_calls(trace: Path, image: Path) -> list[tuple]:
                 decode(a[2]) if a[2] is not None else int(a[1], 16)
                 for a in RELAY_ARG.finditer(m[3]) if m[3])))
     return calls
-
-
-def image_size(image: Path) -> int:
-    return pefile.PE(str(image), fast_load=True).OPTIONAL_HEADER.SizeOfImage
 
 
 def decode(text: str) -> str:

@@ -5,7 +5,7 @@
 #define HandBackExe "{tmp}\HANDBACK.EXE"
 #define HandBackSetupDir "{tmp}\Setup"
 #define HandBackRunOnce "HandBack Test Setup"
-#include AddBackslash(SourcePath) + "..\..\include\handback.iss"
+#include "handback.iss"
 
 function HandBackTestSecurityDescriptor(Text: String; Revision: Cardinal;
   var Descriptor, Size: Cardinal): Cardinal;

@@ -8,8 +8,8 @@ Unicode false
 Unicode true
 !endif
 !include LogicLib.nsh
-!addincludedir "..\..\include"
-!include handback.nsh
+!addincludedir "../../include"
+!include "handback.nsh"
 
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin

@@ -212,7 +212,8 @@ def main(root: Path) -> int:
     if box.inno_unavailable.exists():
         print(f"skipped: inno: {box.inno_unavailable.read_text()}")
     else:
-        box.compile([box.loader, ISCC, "/Q", f"/O{windows(box.root)}",
+        box.compile([box.loader, ISCC, "/Q", f"/I{windows(TOP / 'include')}",
+                     f"/O{windows(box.root)}",
                      "/Fsecurity-inno", windows(here / "security.iss")])
         builds["inno"] = box.root / "security-inno.exe"
     lay_out(box.prefix / "drive_c")

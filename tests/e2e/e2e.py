@@ -235,6 +235,7 @@ class Scenario:
     immutable: bool = False      # the file cannot be written
     calls: list | None = None    # every Win32 call the program makes
 
+
 def path_of(directory):
     return directory.rstrip("\\") + r"\SETUP.EXE"
 

@@ -409,9 +409,17 @@ class WineBox:
         def running():
             return [command for command in self.processes()
                     if not but or but.lower() not in command.lower()]
-        # Each look reads every process' environment: not too often.
-        if not wait_for(lambda: not running(), RUN_TIMEOUT, every=0.15):
-            raise Hung(f"{'; '.join(running())} did not end within "
+        # A process that is loading a program (exec) shows no environment
+        # for a moment, as Wine's loader does at each start: ended only when
+        # nothing runs at two looks in a row. Each look reads every
+        # process' environment: not too often.
+        looks = [["?"]]
+
+        def ended():
+            looks.append(running())
+            return not looks[-1] and not looks[-2]
+        if not wait_for(ended, RUN_TIMEOUT, every=0.15):
+            raise Hung(f"{'; '.join(looks[-1])} did not end within "
                        f"{RUN_TIMEOUT} s")
 
     def install(self, kind="nsis", *args: str) -> int:

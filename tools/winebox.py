@@ -50,11 +50,11 @@ WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe",
                  "svchost.exe", "rpcss.exe", "explorer.exe"}
 # The example installers, as built for the environment, and how each runs
 # silently; and the key each lists the product under.
+INNO_LOG = r"C:\e2e\inno.log"
 INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
               "nsis32": (r"C:\e2e\DORVANIX-SETUP-32.EXE", "/S"),
               "inno": (r"C:\e2e\DORVANIX-SETUP-INNO.EXE", "/VERYSILENT",
-                       "/SUPPRESSMSGBOXES", "/NORESTART",
-                       r"/LOG=C:\e2e\inno.log")}
+                       "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + INNO_LOG)}
 PRODUCT_KEYS = {"nsis": "Dorvanix 4", "nsis32": "Dorvanix 4",
                 "inno": "Dorvanix 4_is1"}
 TOP = Path(__file__).resolve().parents[1]
@@ -219,7 +219,7 @@ class WineBox:
         server for every run, so that each run starts as fast as it can:
         the one that was left (it saves the registry as it ends) is replaced
         by a persistent one."""
-        if not self.display_running():
+        if not self.xvfb():
             display, xvfb_pid = start_xvfb()
             self.state_file.write_text(json.dumps(
                 {"display": display, "xvfb": xvfb_pid}))
@@ -229,12 +229,13 @@ class WineBox:
         subprocess.run(["wineserver", "-p"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def display_running(self) -> bool:
+    def xvfb(self) -> int | None:
+        """The process id of this environment's Xvfb, while it runs."""
         if not self.state_file.exists():
-            return False
+            return None
         pid = json.loads(self.state_file.read_text())["xvfb"]
-        return Path(f"/proc/{pid}/cmdline").exists() and b"Xvfb" in Path(
-            f"/proc/{pid}/cmdline").read_bytes()
+        return pid if b"Xvfb" in read(Path(f"/proc/{pid}/cmdline"), b"") \
+            else None
 
     def stop_server(self):
         quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -268,8 +269,8 @@ class WineBox:
             self.unmount()
         elif self.lower is None and self.prefix.exists():
             self.stop_server()
-        if self.display_running():
-            os.kill(json.loads(self.state_file.read_text())["xvfb"], 15)
+        if self.xvfb():
+            os.kill(self.xvfb(), 15)
         self.state_file.unlink(missing_ok=True)
 
     @property
@@ -426,9 +427,20 @@ class WineBox:
         """Runs an example installer silently, as a product's would run, with
         any further arguments; gives its exit status once all it started
         has ended."""
-        status = subprocess.run([self.loader, *INSTALLERS[kind], *args],
-                                env=self.env, timeout=RUN_TIMEOUT).returncode
-        self.settle()
+        def run():
+            ended = subprocess.run([self.loader, *INSTALLERS[kind], *args],
+                                   env=self.env, timeout=RUN_TIMEOUT)
+            self.settle()
+            return ended.returncode
+        status = run()
+        began = b"Starting the installation process" in read(
+            self.path(INNO_LOG), b"")
+        if kind == "inno" and status == 1 and not began:
+            # Inno Setup's first start in a Windows now and then ends at
+            # once, before installing anything; a second start works.
+            print("Inno Setup's installer ended before it installed "
+                  "anything; started again")
+            status = run()
         return status
 
     def listing(self, kind: str) -> dict[str, str]:

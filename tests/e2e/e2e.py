@@ -40,8 +40,9 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "tools"))
-from winebox import (EXPLORER, LOCALE, PROGRAM, REG,  # noqa: E402
-                     WINEBOOT, Hung, Unavailable, WineBox, handed_out, read)
+from winebox import (EXPLORER, INNO_LOG, LOCALE, PROGRAM,  # noqa: E402
+                     REG, WINEBOOT, Hung, Unavailable, WineBox, handed_out,
+                     read)
 from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
                           WINLOGON, WOW_BOOT, boot_registry, entries)
 from winerun import PROGRAM_CALLS, hand_back, program_calls  # noqa: E402
@@ -64,7 +65,6 @@ SQUATTED_ROOT = r"C:\Dorvanix"
 OTHER_UID = 12345
 DBCS_LONG_ROOT = "C:\\Dorvanix\\" + "日本" * 35 + "\\" + "日本" * 35
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
-INNO_LOG = r"C:\e2e\inno.log"
 SKIPPED = 77
 # The ANSI code page of Wine's processes under each locale.
 CODE_PAGES = {LOCALE: "cp1252", "ja_JP.UTF-8": "cp932", "zh_CN.UTF-8": "gbk"}
@@ -582,16 +582,8 @@ def run(box: WineBox, s: Scenario, installed: dict) -> list[str]:
             where = ([("/DIR=" if s.installer == INNO else "/D=")
                       + s.install_dir] if s.install_dir != INSTALLED_ROOT
                      else [])  # NSIS takes /D= last
-            status = box.install(s.installer.value, *where)
-            began = b"Starting the installation process" in read(
-                box.path(INNO_LOG), b"")
-            if s.installer == INNO and status == 1 and not began:
-                # Its first start in a Windows now and then ends at once,
-                # before installing anything; a second start works.
-                print(f"{s.name}: Inno Setup's installer ended before it "
-                      "installed anything; started again")
-                status = box.install(s.installer.value, *where)
-            installed["installer's exit status"] = status
+            installed["installer's exit status"] = box.install(
+                s.installer.value, *where)
             installed["RunOnce after the installer"] = run_once(box)
             if not s.armed and box.env["WINEARCH"] == "win64":
                 installed["armed in the 32-bit view"] = armed_in_32bit_view(

@@ -2,7 +2,9 @@
 # Installs, as root on Debian 12 or 13, whatever the build and the tests need
 # and is missing: Debian's packages (named alike on both releases), the
 # locales Wine takes its code pages from, and Inno Setup's compiler from npm,
-# pinned by tools/innosetup/package-lock.json.
+# pinned by tools/innosetup/package-lock.json. 32-bit Wine only where the
+# kernel runs 32-bit programs; where it cannot be installed, the tests that
+# need it are skipped, with the reason, and the rest go on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,28 +12,41 @@ cd "$(dirname "$0")/.."
 # intact; ja_JP and zh_CN: the double-byte code pages 932 and 936.
 locales=(en_US.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8)
 
-need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
-for pkg in cmake g++ make googletest libgtest-dev libgmock-dev clang libclang-rt-dev \
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-  python3 python3-pefile osslsigncode openssl wine wine64 wine32:i386 xvfb x11-utils imagemagick \
-  nsis e2fsprogs locales unzip; do
-  have "$pkg" || need+=("$pkg")
-done
-command -v npm >/dev/null || need+=(npm)
-
 root() {
   if [ "$(id -u)" -ne 0 ]; then
     echo "$1; run this as root to install them" >&2
     exit 1
   fi
 }
+
+need=()
+for pkg in cmake g++ make binutils googletest libgtest-dev libgmock-dev clang libclang-rt-dev \
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+  python3 python3-pefile osslsigncode openssl wine wine64 xvfb x11-utils imagemagick \
+  nsis e2fsprogs locales unzip; do
+  have "$pkg" || need+=("$pkg")
+done
+command -v npm >/dev/null || need+=(npm)
 if [ ${#need[@]} -gt 0 ]; then
   root "missing packages: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  ./scripts/apt-install.sh "${need[@]}" || {
+    echo "The packages above are needed, and could not be installed." >&2
+    exit 1
+  }
+fi
+
+# Wine runs the x86 build and every 32-bit installer only with wine32:i386,
+# which can run only where the kernel runs 32-bit programs.
+if ! have wine32:i386; then
+  if ./scripts/runs-32bit.sh; then
+    root "missing package: wine32:i386"
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    ./scripts/apt-install.sh wine32:i386 ||
+      echo "32-bit Wine (wine32:i386) could not be installed (above, why): the tests of 32-bit programs are skipped." >&2
+  else
+    echo "This kernel runs no 32-bit programs: 32-bit Wine is not installed, and the tests of 32-bit programs are skipped."
+  fi
 fi
 
 generated=$(locale -a)

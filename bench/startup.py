@@ -4,7 +4,8 @@ both medians and the median of the pairwise ratios (program / floor), by the
 clock and, less disturbed by other work on the machine, by the CPU time of the
 program's own process.
 
-usage: startup.py --pairs N --label L --loader WINE [--name NAME] PROGRAM FLOOR
+usage: startup.py --pairs N --label L --loader WINE [--name NAME]
+                  PROGRAM FLOOR
 PROGRAM (named NAME in the report) and FLOOR are Windows paths in the prefix named by WINEPREFIX, whose
 Wine server should already be running. WINE is the Wine loader of the
 programs' architecture, which runs them in its own process.

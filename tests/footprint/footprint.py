@@ -8,7 +8,8 @@ not carry. handback-check.dll (--dll) is checked for its size, machine,
 imports from KERNEL32, ADVAPI32 and msvcrt only, and one export,
 HandBackCheck, undecorated.
 
-usage: footprint.py EXE --machine i386|amd64 (--version X.Y.Z | --example | --dll) --max-bytes N
+usage: footprint.py EXE --machine i386|amd64
+                    (--version X.Y.Z | --example | --dll) --max-bytes N
 """
 import argparse
 import os

@@ -6,9 +6,10 @@ program's own process.
 
 usage: startup.py --pairs N --label L --loader WINE [--name NAME]
                   PROGRAM FLOOR
-PROGRAM (named NAME in the report) and FLOOR are Windows paths in the prefix named by WINEPREFIX, whose
-Wine server should already be running. WINE is the Wine loader of the
-programs' architecture, which runs them in its own process.
+PROGRAM (named NAME in the report) and FLOOR are Windows paths in the
+prefix named by WINEPREFIX, whose Wine server should already be running.
+WINE is the Wine loader of the programs' architecture, which runs them in
+its own process.
 """
 import argparse
 import os

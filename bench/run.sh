@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Start-up benchmark, run by hand: handback.exe from its start to its decision
 # against a GUI program that loads the same Windows DLLs and does nothing, under
-# Wine, for both builds. Makes its own prefix under build/bench.
+# Wine, for both builds; then a program that loads handback-check.dll and has
+# it check a product under Program Files, against the same program without
+# the load and call. Makes its own prefix under build/bench.
 # usage: bench/run.sh [PAIRS]   (default 100 alternating pairs per build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +12,8 @@ pairs=${1:-100}
 
 for preset in windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j2 --target handback startup_floor >/dev/null
+  cmake --build --preset "$preset" -j2 --target handback startup_floor \
+    handback-check startup_check startup_check_floor >/dev/null
 done
 
 export WINEPREFIX="$PWD/build/bench/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -31,6 +34,11 @@ ini="$drive/windows/system.ini"
 printf '[boot]\r\nshell=EXPLORER.EXE\r\n' >"$ini.new"
 cat "$ini" >>"$ini.new" && mv "$ini.new" "$ini"
 before=$(md5sum <"$ini")
+# The product the check judges: HANDBACK.EXE, and SETUP.EXE in Setup.
+product="$drive/Program Files/Dorvanix 4"
+mkdir -p "$product/Setup"
+cp build/windows-x64/handback.exe "$product/HANDBACK.EXE"
+cp build/windows-x64/bench/startup_floor.exe "$product/Setup/SETUP.EXE"
 
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(/usr/lib/wine/wine64 --version)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -55,6 +63,14 @@ for arch in x86 x64; do
   done
   /usr/bin/python3 bench/startup.py --pairs "$pairs" --label "$arch" --loader "$loader" \
     "C:\\BENCH\\$arch\\HANDBACK.EXE" "C:\\BENCH\\$arch\\FLOOR.EXE"
+  # The check: loaded from the caller's directory, as an installer does.
+  cp "build/windows-$arch/handback-check.dll" "$drive/BENCH/$arch/"
+  cp "build/windows-$arch/bench/startup_check.exe" "$drive/BENCH/$arch/CHECK.EXE"
+  cp "build/windows-$arch/bench/startup_check_floor.exe" "$drive/BENCH/$arch/CHECKFLOOR.EXE"
+  echo "$arch handback-check.dll: $(stat -c %s "$drive/BENCH/$arch/handback-check.dll") bytes"
+  /usr/bin/python3 bench/startup.py --pairs "$pairs" --label "$arch" --loader "$loader" \
+    --name "load and call of handback-check.dll" \
+    "C:\\BENCH\\$arch\\CHECK.EXE" "C:\\BENCH\\$arch\\CHECKFLOOR.EXE"
 done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 

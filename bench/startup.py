@@ -4,10 +4,12 @@ both medians and the median of the pairwise ratios (program / floor), by the
 clock and, less disturbed by other work on the machine, by the CPU time of the
 program's own process.
 
-usage: startup.py --pairs N --label L --loader WINE PROGRAM FLOOR
-PROGRAM and FLOOR are Windows paths in the prefix named by WINEPREFIX, whose
-Wine server should already be running. WINE is the Wine loader of the
-programs' architecture, which runs them in its own process.
+usage: startup.py --pairs N --label L --loader WINE [--name NAME]
+                  PROGRAM FLOOR
+PROGRAM (named NAME in the report) and FLOOR are Windows paths in the
+prefix named by WINEPREFIX, whose Wine server should already be running.
+WINE is the Wine loader of the programs' architecture, which runs them in
+its own process.
 """
 import argparse
 import os
@@ -36,6 +38,7 @@ def main():
     parser.add_argument("--pairs", type=int, default=40)
     parser.add_argument("--label", required=True)
     parser.add_argument("--loader", required=True)
+    parser.add_argument("--name", default="handback.exe")
     parser.add_argument("program")
     parser.add_argument("floor")
     arguments = parser.parse_args()
@@ -66,12 +69,13 @@ def main():
         ratios = [p / f for p, f in zip(program_times, floor_times)]
         quartiles = statistics.quantiles(ratios, n=4)
         print(
-            "%s %s, %d pairs: median handback.exe %.1f ms, median floor %.1f ms, "
+            "%s %s, %d pairs: median %s %.1f ms, median floor %.1f ms, "
             "median of pairwise ratios %.3f (quartiles %.3f to %.3f)"
             % (
                 arguments.label,
                 measure,
                 arguments.pairs,
+                arguments.name,
                 statistics.median(program_times) * 1000,
                 statistics.median(floor_times) * 1000,
                 statistics.median(ratios),

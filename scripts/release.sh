@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds a release from clean: both Windows executables, signed when
-# HANDBACK_SIGN_PFX names a certificate (see scripts/sign.sh), each checked by
-# the footprint test, in build/release/handback-<version>-windows.zip with
-# README.md, LICENSE, what the repository tracks under include/, examples/
-# and docs/, and SHA256SUMS of the executables; the archive's own sum goes
-# beside it.
+# Builds a release from clean: both Windows executables and both
+# handback-check.dll, signed when HANDBACK_SIGN_PFX names a certificate (see
+# scripts/sign.sh), each checked by the footprint test, in
+# build/release/handback-<version>-windows.zip with README.md, LICENSE, what
+# the repository tracks under include/, examples/ and docs/, and SHA256SUMS
+# of the executables and DLLs; the archive's own sum goes beside it.
 # A link in its README or docs to a file it does not carry fails the release.
 # Then the archive proves itself: unpacked alone, its example installers are
 # built, with its include files, around its builds and hand back under Wine.
@@ -23,18 +23,23 @@ members=() # name in the archive, then the file it comes from
 for arch in x86 x64; do
   build=$out/windows-$arch
   cmake --preset "windows-$arch" -B "$build" >/dev/null
-  cmake --build "$build" --target handback -j"$(nproc)" >/dev/null
-  if [ -n "${HANDBACK_SIGN_PFX-}" ]; then
-    ./scripts/sign.sh "$build/handback.exe" "$build/handback.signed.exe"
-    mv "$build/handback.signed.exe" "$build/handback.exe"
-  fi
-  # The footprint test of the file that ships, signed or not.
-  ctest --test-dir "$build" -R '^footprint$' --output-on-failure
+  cmake --build "$build" --target handback handback-check -j"$(nproc)" >/dev/null
+  for file in handback.exe handback-check.dll; do
+    if [ -n "${HANDBACK_SIGN_PFX-}" ]; then
+      ./scripts/sign.sh "$build/$file" "$build/signed-$file"
+      mv "$build/signed-$file" "$build/$file"
+    fi
+  done
+  # The footprint tests of the files that ship, signed or not.
+  ctest --test-dir "$build" -R '^footprint(\.check)?$' --output-on-failure
   mkdir -p "$out/$arch"
-  cp "$build/handback.exe" "$out/$arch/handback.exe"
-  members+=("$arch/handback.exe" "$out/$arch/handback.exe")
+  for file in handback.exe handback-check.dll; do
+    cp "$build/$file" "$out/$arch/$file"
+    members+=("$arch/$file" "$out/$arch/$file")
+  done
 done
-(cd "$out" && sha256sum x86/handback.exe x64/handback.exe >SHA256SUMS)
+(cd "$out" && sha256sum x86/handback.exe x64/handback.exe \
+  x86/handback-check.dll x64/handback-check.dll >SHA256SUMS)
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/windows-x64/CMakeCache.txt")
 zip=handback-$version-windows.zip

@@ -4,9 +4,12 @@ subsystem, imports (delay-loaded ones too) from Windows' own DLLs only, a
 manifest that asks for no elevation, and a version resource with the
 project's version. Needs Debian's python3-pefile. An example program
 (--example) is checked for the same but the two resources, which it needs
-not carry.
+not carry. handback-check.dll (--dll) is checked for its size, machine,
+imports from KERNEL32, ADVAPI32 and msvcrt only, and one export,
+HandBackCheck, undecorated.
 
-usage: footprint.py EXE --machine i386|amd64 (--version X.Y.Z | --example) --max-bytes N
+usage: footprint.py EXE --machine i386|amd64
+                    (--version X.Y.Z | --example | --dll) --max-bytes N
 """
 import argparse
 import os
@@ -17,6 +20,10 @@ import pefile
 
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll",
                 "msvcrt.dll"}
+# What the check needs: files, security and the process token.
+DLL_ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
+DLL_EXPORTS = [b"HandBackCheck"]
+IMAGE_FILE_DLL = 0x2000
 MACHINES = {"i386": 0x014C, "amd64": 0x8664}
 SUBSYSTEM_GUI = 2
 RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
@@ -86,7 +93,24 @@ def check_resources(pe, version, failures):
         check_version(pe, version, failures)
 
 
-def check(path, machine, version, max_bytes):
+def check_dll(pe, failures):
+    """A DLL whose only export is HandBackCheck, undecorated (an x86 stdcall
+    name would otherwise end in @24)."""
+    if not pe.FILE_HEADER.Characteristics & IMAGE_FILE_DLL:
+        failures.append("not a DLL")
+    exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    names = [symbol.name for symbol in exports.symbols] if exports else []
+    if names != DLL_EXPORTS:
+        failures.append("exports %r, not %r" % (names, DLL_EXPORTS))
+    dlls = [entry.dll.decode() for table in ("DIRECTORY_ENTRY_IMPORT",
+                                             "DIRECTORY_ENTRY_DELAY_IMPORT")
+            for entry in getattr(pe, table, [])]
+    failures += ["imports %s, not one of KERNEL32, ADVAPI32 and msvcrt" % dll
+                 for dll in dlls if dll.lower() not in DLL_ALLOWED_DLLS]
+    return dlls, names
+
+
+def check(path, machine, version, max_bytes, dll=False):
     failures = []
     size = os.path.getsize(path)
     if size > max_bytes:
@@ -94,6 +118,12 @@ def check(path, machine, version, max_bytes):
     pe = pefile.PE(path)
     if pe.FILE_HEADER.Machine != MACHINES[machine]:
         failures.append("machine 0x%x, not %s" % (pe.FILE_HEADER.Machine, machine))
+    if dll:
+        dlls, names = check_dll(pe, failures)
+        print("%s: %d bytes, %s, exports %s, imports %s"
+              % (path, size, machine, b", ".join(names).decode(),
+                 ", ".join(dlls)))
+        return failures
     subsystem = pe.OPTIONAL_HEADER.Subsystem
     if subsystem != SUBSYSTEM_GUI:
         failures.append("subsystem %d, not Windows GUI (2)" % subsystem)
@@ -114,10 +144,12 @@ def main():
     kind = parser.add_mutually_exclusive_group(required=True)
     kind.add_argument("--version")
     kind.add_argument("--example", action="store_true")
+    kind.add_argument("--dll", action="store_true")
     parser.add_argument("--max-bytes", type=int, required=True)
     arguments = parser.parse_args()
     try:
-        failures = check(arguments.exe, arguments.machine, arguments.version, arguments.max_bytes)
+        failures = check(arguments.exe, arguments.machine, arguments.version,
+                         arguments.max_bytes, arguments.dll)
     except (OSError, pefile.PEFormatError) as error:
         failures = ["cannot be read as a PE file: %s" % error]
     for failure in failures:

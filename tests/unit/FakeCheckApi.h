@@ -1,0 +1,524 @@
+// A recording stand-in for what the check asks of Windows: every call lands
+// in Calls, with its arguments, in order. The test lays out the files and
+// directories (attributes and security descriptors), the drives and the
+// installing user; names are matched without regard to ASCII case, as
+// Windows matches them.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CheckApi.h"
+
+namespace fake {
+
+using namespace winservices;
+using Bytes = std::vector<uint8_t>;
+
+inline std::string Utf8(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+inline std::u16string Utf16(const std::string& text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const int extra = byte < 0x80 ? 0 : byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
+    uint32_t c = extra == 0   ? byte
+                 : extra == 1 ? byte & 0x1F
+                 : extra == 2 ? byte & 0x0F
+                              : byte & 0x07;
+    for (int k = 1; k <= extra; ++k) c = c << 6 | (text[i + k] & 0x3F);
+    i += 1 + extra;
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+// A SID's bytes from its text, S-1-<authority>(-<sub-authority>)*.
+inline Bytes Sid(const std::string& text) {
+  std::vector<uint64_t> parts;
+  std::size_t at = 4;  // after "S-1-"
+  while (at <= text.size()) {
+    const std::size_t end = std::min(text.find('-', at), text.size());
+    parts.push_back(std::stoull(text.substr(at, end - at), nullptr, 0));
+    at = end + 1;
+  }
+  Bytes sid{1, static_cast<uint8_t>(parts.size() - 1)};
+  for (int shift = 40; shift >= 0; shift -= 8)
+    sid.push_back(static_cast<uint8_t>(parts[0] >> shift));
+  for (std::size_t i = 1; i < parts.size(); ++i)
+    for (int shift = 0; shift < 32; shift += 8)
+      sid.push_back(static_cast<uint8_t>(parts[i] >> shift));
+  return sid;
+}
+
+// The principals of the rows.
+const std::string Everyone = "S-1-1-0", System = "S-1-5-18",
+                  Administrators = "S-1-5-32-544", Users = "S-1-5-32-545",
+                  PowerUsers = "S-1-5-32-547", AuthenticatedUsers = "S-1-5-11",
+                  CreatorOwner = "S-1-3-0", OwnerRights = "S-1-3-4",
+                  TrustedInstaller =
+                      "S-1-5-80-956008885-3418522649-1831038044-1853292631-"
+                      "2271478464",
+                  AllAppPackages = "S-1-15-2-1",
+                  AllRestrictedAppPackages = "S-1-15-2-2",
+                  InstallingUser = "S-1-5-21-1-2-3-1001",
+                  OtherUser = "S-1-5-21-1-2-3-1002";
+
+// Rights and flags as SDDL names them.
+constexpr uint32_t FullAccess = 0x1F01FF, ReadExecute = 0x1200A9,
+                   Modify = 0x1301BF, GenericAll = 0x10000000,
+                   GenericWrite = 0x40000000, GenericReadExecute = 0xA0000000;
+constexpr uint8_t ObjectInherit = 1, ContainerInherit = 2, InheritOnly = 8,
+                  Inherited = 0x10;
+
+// An access control entry: its type, flags and mask, the bytes between the
+// mask and the SID (an object entry's flags), and the SID, or no SID at all.
+struct Ace {
+  uint8_t Type;
+  uint8_t Flags;
+  uint32_t Mask;
+  std::string Principal;
+  Bytes Body = {};
+};
+inline Ace Allow(const std::string& who, uint32_t mask, uint8_t flags = 0) {
+  return {0, flags, mask, who};
+}
+inline Ace Deny(const std::string& who, uint32_t mask, uint8_t flags = 0) {
+  return {1, flags, mask, who};
+}
+
+inline Bytes AclBytes(const std::vector<Ace>& entries) {
+  Bytes aces;
+  for (const Ace& e : entries) {
+    Bytes ace{e.Type, e.Flags, 0, 0};
+    for (int shift = 0; shift < 32; shift += 8)
+      ace.push_back(static_cast<uint8_t>(e.Mask >> shift));
+    ace.insert(ace.end(), e.Body.begin(), e.Body.end());
+    if (!e.Principal.empty()) {
+      const Bytes sid = Sid(e.Principal);
+      ace.insert(ace.end(), sid.begin(), sid.end());
+    }
+    ace[2] = static_cast<uint8_t>(ace.size());
+    ace[3] = static_cast<uint8_t>(ace.size() >> 8);
+    aces.insert(aces.end(), ace.begin(), ace.end());
+  }
+  const std::size_t size = 8 + aces.size();
+  Bytes acl{2,
+            0,
+            static_cast<uint8_t>(size),
+            static_cast<uint8_t>(size >> 8),
+            static_cast<uint8_t>(entries.size()),
+            static_cast<uint8_t>(entries.size() >> 8),
+            0,
+            0};
+  acl.insert(acl.end(), aces.begin(), aces.end());
+  return acl;
+}
+
+// A self-relative descriptor as GetNamedSecurityInfoW hands it out, and
+// where in it the owner and the DACL start (none: a null pointer).
+struct Descriptor {
+  Bytes Data;
+  std::optional<std::size_t> Owner, Dacl;
+};
+
+// The descriptor of that owner and DACL (raw bytes of the DACL allowed, for
+// the ones no builder makes); none where either is missing.
+inline Descriptor Sd(const std::optional<std::string>& owner,
+                     const std::optional<Bytes>& dacl) {
+  Descriptor d;
+  d.Data = Bytes(20, 0);  // revision, control and four offsets
+  d.Data[0] = 1;
+  if (owner) {
+    d.Owner = d.Data.size();
+    const Bytes sid = Sid(*owner);
+    d.Data.insert(d.Data.end(), sid.begin(), sid.end());
+  }
+  if (dacl) {
+    d.Dacl = d.Data.size();
+    d.Data.insert(d.Data.end(), dacl->begin(), dacl->end());
+  }
+  return d;
+}
+inline Descriptor Sd(const std::optional<std::string>& owner,
+                     const std::vector<Ace>& dacl) {
+  return Sd(owner, AclBytes(dacl));
+}
+
+// Windows' own descriptors (Windows 10). The system drive's root: its
+// owner TrustedInstaller, Authenticated Users may add a directory (0x4) and,
+// inherit-only, modify what is made in it.
+inline Descriptor WindowsRoot() {
+  return Sd(
+      TrustedInstaller,
+      {Allow(AuthenticatedUsers, 0xE0010000,
+             ObjectInherit | ContainerInherit | InheritOnly),
+       Allow(AuthenticatedUsers, 0x4),
+       Allow(System, FullAccess, ObjectInherit | ContainerInherit),
+       Allow(Administrators, FullAccess, ObjectInherit | ContainerInherit),
+       Allow(Users, ReadExecute, ObjectInherit | ContainerInherit)});
+}
+// Program Files and the Windows directory (the same descriptor).
+inline Descriptor SystemDirectory() {
+  const uint8_t below = ObjectInherit | ContainerInherit | InheritOnly;
+  return Sd(
+      TrustedInstaller,
+      {Allow(TrustedInstaller, FullAccess),
+       Allow(TrustedInstaller, GenericAll, ContainerInherit | InheritOnly),
+       Allow(System, Modify), Allow(System, GenericAll, below),
+       Allow(Administrators, Modify), Allow(Administrators, GenericAll, below),
+       Allow(Users, ReadExecute), Allow(Users, GenericReadExecute, below),
+       Allow(CreatorOwner, GenericAll, below),
+       Allow(AllAppPackages, ReadExecute),
+       Allow(AllAppPackages, GenericReadExecute, below),
+       Allow(AllRestrictedAppPackages, ReadExecute),
+       Allow(AllRestrictedAppPackages, GenericReadExecute, below)});
+}
+// What an installer running as an administrator leaves in Program Files.
+inline Descriptor Installed() {
+  return Sd(Administrators,
+            {Allow(TrustedInstaller, FullAccess, Inherited),
+             Allow(System, FullAccess, Inherited),
+             Allow(Administrators, FullAccess, Inherited),
+             Allow(Users, ReadExecute, Inherited),
+             Allow(CreatorOwner, GenericAll,
+                   ObjectInherit | ContainerInherit | InheritOnly | Inherited),
+             Allow(AllAppPackages, ReadExecute, Inherited)});
+}
+// ProgramData: Users may add files and directories to it.
+inline Descriptor ProgramData() {
+  return Sd(
+      System,
+      {Allow(System, FullAccess, ObjectInherit | ContainerInherit),
+       Allow(Administrators, FullAccess, ObjectInherit | ContainerInherit),
+       Allow(CreatorOwner, GenericAll,
+             ObjectInherit | ContainerInherit | InheritOnly),
+       Allow(Users, ReadExecute, ObjectInherit | ContainerInherit),
+       Allow(Users, 0x116, ContainerInherit)});
+}
+// What Wine makes of a directory of mode 0755 owned by the installing user.
+inline Descriptor WineDefault() {
+  return Sd(
+      InstallingUser,
+      {Allow(System, FullAccess, ObjectInherit | ContainerInherit),
+       Allow(InstallingUser, FullAccess, ObjectInherit | ContainerInherit),
+       Allow(Everyone, ReadExecute, ObjectInherit | ContainerInherit)});
+}
+// Only the trusted may change it.
+inline Descriptor Safe() {
+  return Sd(Administrators,
+            {Allow(System, FullAccess), Allow(Administrators, FullAccess),
+             Allow(Users, ReadExecute)});
+}
+
+// What a path names: its attributes (a directory unless told otherwise) and
+// its security, or the error reading it gives.
+struct Object {
+  Dword Attributes = 0x10;
+  Descriptor Security;
+  Dword SecurityError = 0;
+};
+
+inline char16_t UpperAscii(char16_t c) {
+  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+}
+struct NoCase {
+  bool operator()(const std::u16string& a, const std::u16string& b) const {
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](char16_t x, char16_t y) { return UpperAscii(x) < UpperAscii(y); });
+  }
+};
+
+inline std::u16string ParentOf(const std::u16string& path) {
+  if (path.size() <= 3) return u"";
+  const std::size_t last = path.rfind(u'\\', path.size() - 2);
+  return last <= 2 ? path.substr(0, 3) : path.substr(0, last);
+}
+
+class FakeCheckApi : public CheckApi {
+ public:
+  // What the platform answers.
+  std::map<std::u16string, Object, NoCase> Objects;
+  std::map<std::u16string, std::u16string> FullPaths;  // where not made here
+  std::optional<Dword> FullPathLength;         // reported instead of the length
+  std::map<char16_t, Uint> DriveTypes;         // DRIVE_FIXED where not given
+  std::map<char16_t, std::u16string> Devices;  // a volume where not given
+  std::map<std::u16string, Dword, NoCase> ListErrors;  // FindFirstFileW
+  Dword EndOfListError = ErrorNoMoreFiles;             // FindNextFileW
+  std::string User = InstallingUser;
+  Bool TokenResult = 1;
+  bool TokenSidOutside = false;  // TOKEN_USER points outside its buffer
+
+  std::vector<std::string> Calls;
+
+  // A directory and everything above it, each with this descriptor.
+  void Directories(const std::u16string& path, const Descriptor& security) {
+    for (std::u16string at = path; !at.empty(); at = ParentOf(at))
+      Objects[at] = {0x10, security};
+  }
+  void File(const std::u16string& path, const Descriptor& security) {
+    Objects[path] = {0x20, security};
+  }
+  // A product in `directory`: HANDBACK.EXE, and SETUP.EXE in Setup.
+  void Install(const std::u16string& directory, const Descriptor& above,
+               const Descriptor& product) {
+    Directories(ParentOf(directory), above);
+    Objects[directory] = {0x10, product};
+    File(directory + u"\\HANDBACK.EXE", product);
+    Objects[directory + u"\\Setup"] = {0x10, product};
+    File(directory + u"\\Setup\\SETUP.EXE", product);
+  }
+
+  // What was left open or allocated: "" where nothing.
+  std::string Unreleased() const {
+    std::string left;
+    if (!Descriptors.empty()) left += "descriptors ";
+    if (!OpenFinds.empty()) left += "searches ";
+    if (TokenOpen) left += "token";
+    return left;
+  }
+
+  Dword GetFullPathNameW(const Wchar* fileName, Dword size, Wchar* buffer,
+                         Wchar** filePart) override {
+    const std::u16string name = fileName;
+    Record("GetFullPathNameW(" + Utf8(name) + ", " + std::to_string(size) +
+           (filePart ? ", part" : "") + ")");
+    const auto given = FullPaths.find(name);
+    const std::u16string full =
+        given != FullPaths.end() ? given->second : MadeFull(name);
+    if (full.size() + 1 > size) return static_cast<Dword>(full.size() + 1);
+    std::copy(full.begin(), full.end(), buffer);
+    buffer[full.size()] = 0;
+    return FullPathLength.value_or(static_cast<Dword>(full.size()));
+  }
+  Uint GetDriveTypeW(const Wchar* rootPath) override {
+    Record("GetDriveTypeW(" + Utf8(rootPath) + ")");
+    const auto type = DriveTypes.find(UpperAscii(rootPath[0]));
+    return type == DriveTypes.end() ? DriveFixed : type->second;
+  }
+  Dword QueryDosDeviceW(const Wchar* deviceName, Wchar* targetPath,
+                        Dword max) override {
+    Record("QueryDosDeviceW(" + Utf8(deviceName) + ", " + std::to_string(max) +
+           ")");
+    const auto device = Devices.find(UpperAscii(deviceName[0]));
+    const std::u16string target =
+        device == Devices.end() ? u"\\Device\\HarddiskVolume1" : device->second;
+    if (target.empty()) return Failed(2);
+    // A list of texts: this one, then an empty one.
+    if (target.size() + 2 > max) return Failed(122);  // insufficient buffer
+    std::copy(target.begin(), target.end(), targetPath);
+    targetPath[target.size()] = 0;
+    targetPath[target.size() + 1] = 0;
+    return static_cast<Dword>(target.size() + 2);
+  }
+  Dword GetFileAttributesW(const Wchar* fileName) override {
+    Record("GetFileAttributesW(" + Utf8(fileName) + ")");
+    const auto object = Objects.find(fileName);
+    if (object == Objects.end()) {
+      Failed(2);
+      return InvalidFileAttributes;
+    }
+    return object->second.Attributes;
+  }
+  Dword GetLastError() override {
+    Record("GetLastError()");
+    return LastError;
+  }
+  Handle FindFirstFileW(const Wchar* fileName, FindDataW* found) override {
+    const std::u16string pattern = fileName;
+    Record("FindFirstFileW(" + Utf8(pattern) + ")");
+    // Only "directory\*" is asked for.
+    const std::u16string directory =
+        pattern.substr(0, pattern.size() - (pattern.size() > 4 ? 2 : 1));
+    const auto error = ListErrors.find(directory);
+    if (error != ListErrors.end()) return FailedSearch(error->second);
+    if (Objects.find(directory) == Objects.end()) return FailedSearch(3);
+    std::vector<std::u16string> names;
+    if (directory.size() > 3) names = {u".", u".."};
+    for (const auto& [path, object] : Objects)
+      if (!NoCase()(ParentOf(path), directory) &&
+          !NoCase()(directory, ParentOf(path)))
+        names.push_back(path.substr(ParentOf(path).size() +
+                                    (directory.size() > 3 ? 1 : 0)));
+    if (names.empty()) return FailedSearch(2);
+    const auto handle = reinterpret_cast<Handle>(intptr_t{0x5ea0} + NextFind++);
+    OpenFinds[handle] = {names, 0};
+    Fill(OpenFinds[handle], found);
+    return handle;
+  }
+  Bool FindNextFileW(Handle find, FindDataW* found) override {
+    Record("FindNextFileW(search)");
+    auto& search = OpenFinds.at(find);
+    if (++search.Next >= search.Names.size()) return Failed(EndOfListError);
+    Fill(search, found);
+    return 1;
+  }
+  Bool FindClose(Handle find) override {
+    Record("FindClose(search)");
+    return OpenFinds.erase(find) == 1;
+  }
+  Dword GetNamedSecurityInfoW(const Wchar* objectName, int objectType,
+                              Dword securityInfo, void** owner, void** group,
+                              void** dacl, void** sacl,
+                              void** descriptor) override {
+    Record("GetNamedSecurityInfoW(" + Utf8(objectName) + ", " +
+           std::to_string(objectType) + ", " + std::to_string(securityInfo) +
+           (group || sacl ? ", group or SACL" : "") + ")");
+    const auto object = Objects.find(objectName);
+    if (object == Objects.end()) return 2;
+    if (object->second.SecurityError != 0) return object->second.SecurityError;
+    const Descriptor& d = object->second.Security;
+    // Its own copy, as Windows allocates one, so that ASan sees any read
+    // past it.
+    auto copy = std::make_unique<uint8_t[]>(d.Data.size());
+    std::memcpy(copy.get(), d.Data.data(), d.Data.size());
+    uint8_t* start = copy.get();
+    *owner = d.Owner ? start + *d.Owner : nullptr;
+    *dacl = d.Dacl ? start + *d.Dacl : nullptr;
+    *descriptor = start;
+    Descriptors[start] = {std::move(copy), d.Data.size()};
+    return 0;
+  }
+  Dword GetSecurityDescriptorLength(void* descriptor) override {
+    Record("GetSecurityDescriptorLength(descriptor)");
+    return static_cast<Dword>(Descriptors.at(descriptor).Size);
+  }
+  void* LocalFree(void* memory) override {
+    Record("LocalFree(descriptor)");
+    return Descriptors.erase(memory) == 1 ? nullptr : memory;
+  }
+  Handle GetCurrentProcess() override {
+    Record("GetCurrentProcess()");
+    return InvalidHandle();
+  }
+  Bool OpenProcessToken(Handle process, Dword access, Handle* token) override {
+    Record(std::string("OpenProcessToken(") +
+           (process == InvalidHandle() ? "process" : "other") + ", " +
+           std::to_string(access) + ")");
+    if (TokenResult == 0) return 0;
+    *token = Token;
+    TokenOpen = true;
+    return 1;
+  }
+  Bool GetTokenInformation(Handle token, int infoClass, void* info,
+                           Dword length, Dword* returnLength) override {
+    Record(std::string("GetTokenInformation(") +
+           (token == Token ? "token" : "other") + ", " +
+           std::to_string(infoClass) + ", " + std::to_string(length) + ")");
+    // TOKEN_USER: the SID's pointer and its attributes, then the SID.
+    const std::size_t header = 2 * sizeof(void*);
+    const Bytes sid = User.empty() ? Bytes{} : Sid(User);
+    *returnLength = static_cast<Dword>(header + sid.size());
+    if (User.empty() || length < header + sid.size()) return 0;
+    auto* bytes = static_cast<uint8_t*>(info);
+    const void* at = TokenSidOutside ? bytes + length : bytes + header;
+    std::memcpy(bytes, &at, sizeof at);
+    std::memset(bytes + sizeof at, 0, header - sizeof at);
+    std::memcpy(bytes + header, sid.data(), sid.size());
+    return 1;
+  }
+  Bool CloseHandle(Handle object) override {
+    Record(std::string("CloseHandle(") + (object == Token ? "token" : "other") +
+           ")");
+    if (object == Token) TokenOpen = false;
+    return 1;
+  }
+
+ private:
+  struct Search {
+    std::vector<std::u16string> Names;
+    std::size_t Next;
+  };
+  struct Allocation {
+    std::unique_ptr<uint8_t[]> Memory;
+    std::size_t Size;
+  };
+  Handle Token = reinterpret_cast<Handle>(intptr_t{0x70c});
+  Dword LastError = 0;
+  std::map<Handle, Search> OpenFinds;
+  intptr_t NextFind = 0;
+  std::map<void*, Allocation> Descriptors;
+  bool TokenOpen = false;
+
+  void Record(std::string call) { Calls.push_back(std::move(call)); }
+  // A count of 0, or FALSE, with the error GetLastError then gives.
+  Dword Failed(Dword error) {
+    LastError = error;
+    return 0;
+  }
+  Handle FailedSearch(Dword error) {
+    LastError = error;
+    return InvalidHandle();
+  }
+  static void Fill(const Search& search, FindDataW* found) {
+    *found = FindDataW{};
+    const std::u16string& name = search.Names[search.Next];
+    std::copy(name.begin(), name.end(), found->FileName);
+  }
+  // As Windows makes a drive's full path: either separator, . and ..
+  // resolved, doubled separators and a last name's trailing dots and blanks
+  // dropped, a trailing separator kept.
+  static std::u16string MadeFull(const std::u16string& name) {
+    std::vector<std::u16string> parts;
+    std::u16string part;
+    for (std::size_t i = 3; i <= name.size(); ++i) {
+      if (i < name.size() && name[i] != u'\\' && name[i] != u'/') {
+        part += name[i];
+        continue;
+      }
+      if (i == name.size())
+        while (!part.empty() && (part.back() == u'.' || part.back() == u' ') &&
+               part != u"." && part != u"..")
+          part.pop_back();
+      if (part == u"..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != u".") {
+        parts.push_back(part);
+      }
+      part.clear();
+    }
+    std::u16string full = name.substr(0, 2) + u"\\";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+      full += (i > 0 ? u"\\" : u"") + parts[i];
+    const char16_t last = name.back();
+    if (!parts.empty() && (last == u'\\' || last == u'/')) full += u'\\';
+    return full;
+  }
+};
+
+}  // namespace fake

@@ -134,7 +134,8 @@ class WineBox:
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
         arch, loader = WINDOWS_OF[pe_machine(handback)]
-        runnable(loader)
+        runnable(loader, "The x86 build is a 32-bit program"
+                 if arch == "win32" else "The x64 build is a 64-bit program")
         self.use(loader, arch)
         (self.root / MADE).write_text(json.dumps(
             {"loader": loader, "arch": arch}))
@@ -153,7 +154,7 @@ class WineBox:
                 x86, x64, setup, examples, False).read_bytes())
             try:
                 runnable(LOADER32, "The 32-bit NSIS installer is a 32-bit "
-                         "program, and ")
+                         "program")
             except Unavailable as why:
                 self.nsis32_unavailable.write_text(str(why))
         try:
@@ -487,7 +488,7 @@ class WineBox:
                    examples: Path) -> Path:
         """The Inno Setup example around both builds and the sample setup."""
         runnable(LOADER32, "Inno Setup's compiler and installers are 32-bit "
-                 "programs, and ")
+                 "programs")
         self.compile([self.loader, ISCC, "/Q",
                       f"/I{windows(examples.parent / 'include')}",
                       f"/DHANDBACK_X86={windows(x86)}",
@@ -540,13 +541,25 @@ def fingerprint(prefix: Path) -> dict[str, list]:
     return found
 
 
-def runnable(loader: str, because: str = ""):
+def runnable(loader: str, what: str):
     """Raises Unavailable, saying why, where this machine cannot run Wine's
-    `loader` (the 32-bit one where its kernel runs no 32-bit program)."""
+    `loader`, which `what` needs: for the 32-bit one, whether the kernel
+    runs no 32-bit programs or 32-bit Wine is missing, in the words of
+    scripts/install-deps.sh."""
     try:
         subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL)
+        return
     except OSError as error:
-        raise Unavailable(f"{because}{loader} cannot run here: {error}")
+        why = f"{loader} cannot run here: {error}"
+    if loader == LOADER32:
+        kernel = subprocess.run([TOP / "scripts/runs-32bit.sh"]).returncode
+        if kernel == 1:
+            why = "this kernel runs no 32-bit programs"
+        elif kernel == 0 and not Path(loader).exists():
+            why = ("32-bit Wine (wine32:i386) is not installed "
+                   "(./scripts/install-deps.sh installs it, or says why it "
+                   "cannot)")
+    raise Unavailable(f"{what}, and {why}.")
 
 
 def pe_machine(image: Path) -> int:

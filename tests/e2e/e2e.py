@@ -16,6 +16,8 @@ of rows.py and checks them.
                                            are put in place by the rows that
                                            run them.
     e2e.py ROOT run NAME                   run one row and check it
+    e2e.py ROOT wine PROGRAM [ARG...]      run a Windows program in the copy
+                                           a row ran in, as it left it
     e2e.py ROOT finish                     stop the copies of that Windows
 
 ROOT is a directory under build/ that holds the prepared Windows
@@ -29,6 +31,7 @@ Wine, prepare and run exit with 77, which CTest counts as skipped.
 
 import hashlib
 import json
+import os
 import re
 import shutil
 import subprocess
@@ -364,12 +367,21 @@ def made_from(files: list[Path], examples: Path) -> str:
     return digest.hexdigest()
 
 
+def finish(root: Path):
+    """Stops every copy under root, of workers.json's or left by a run that
+    was killed: their processes and displays end, and they are unmounted."""
+    copies = {root / worker for worker in WORKERS} | {
+        path for path in root.glob("*") if path.name != "pristine"
+        and path.is_dir()}
+    for copy in sorted(copies):
+        WineBox(copy, over=root / "pristine").stop()
+
+
 def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
     """Makes the Windows every row starts from, unless the one made last is
     made from the same files and unchanged."""
+    finish(root)
     pristine = WineBox(root / "pristine")
-    for worker in WORKERS:
-        WineBox(root / worker, over=pristine.root).stop()
     stamp = pristine.root / "made-from.txt"
     handback, setup, observer, signed, resumed, *other = files
     wanted = made_from([handback, setup, observer, *other],
@@ -397,6 +409,18 @@ def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
     return 0
 
 
+def wine(root: Path, command: list[str]) -> int:
+    """Runs a Windows program in the copy a row ran in, as the row left it,
+    with the row's environment (Wine's messages as WINEDEBUG asks)."""
+    box = handed_out(root)
+    if not box.prefix.is_mount():
+        print(f"{box.root} is not running: run a row in it first "
+              "(e2e.py ROOT run NAME)")
+        return 1
+    env = dict(box.env, WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
+    return subprocess.run([box.loader, *command], env=env).returncode
+
+
 def main(argv):
     if argv[1] == "list":
         print(";".join(row.name for row in ROWS
@@ -404,12 +428,13 @@ def main(argv):
         return 0
     root, command = Path(argv[1]).resolve(), argv[2]
     if command == "finish":
-        for worker in WORKERS:
-            WineBox(root / worker, over=root / "pristine").stop()
+        finish(root)
         return 0
     if command == "prepare":
         files = [Path(p) for p in argv[3:8] + argv[9:10]]
         return prepare(root, files, Path(argv[8]) if argv[8:] else None)
+    if command == "wine":
+        return wine(root, argv[3:])
     return run_row(root, argv[3])
 
 

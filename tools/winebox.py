@@ -198,13 +198,18 @@ class WineBox:
                         f"lowerdir={self.lower},upperdir={upper},"
                         f"workdir={work}", str(self.prefix)], check=True)
         differences = left + self.changes()
+        self.boot()
+        return differences
+
+    def boot(self):
+        """Starts this Windows afresh, with a server of its own, and lets
+        its boot finish, as a logon would, so that no use of it races the
+        boot: Windows boots as its first program starts (wineboot --init,
+        which starts the services). What Windows reads only as it starts
+        (such as its drives) is read again."""
         self.serve()
-        # Windows boots as its first program starts (wineboot --init, which
-        # starts the services): let it finish, as a logon would, so that no
-        # use of it races the boot.
         self.wine(REG, "query", r"HKCU\Software\Wine")
         self.settle()
-        return differences
 
     def changes(self) -> list[str]:
         """Where the prefix, stopped, differs from the Windows as it was

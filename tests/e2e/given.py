@@ -10,7 +10,8 @@ A new kind: a class with `lay_out(self, box)`, a frozen dataclass when it
 takes arguments. `box` is the row's WineBox: `box.path(r"C:\\...")` is the
 Linux path of a Windows one, `box.put(path, data)` writes a file, and
 `box.wine(program, *args)` runs a Windows program there, Wine's `reg.exe`
-(winebox.REG) among them.
+(winebox.REG) among them, and `box.boot()` starts that Windows afresh, for
+what it reads only as it starts.
 """
 
 import os

@@ -4,6 +4,8 @@
 # stop it: the update is tried again, then the failed indexes are named and
 # the others used. Exits 1, naming each package that cannot be installed and
 # apt's reason, where any cannot; the caller decides whether that is fatal.
+# APT_INSTALL_PAUSE: seconds before the second try, twice that before the
+# third (3 unless set).
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
@@ -13,7 +15,7 @@ tries=3
 for try in $(seq "$tries"); do
   apt-get update -q >"$log" 2>&1 && break
   if [ "$try" -lt "$tries" ]; then
-    sleep $((try * 3))
+    sleep $((try * ${APT_INSTALL_PAUSE:-3}))
   else
     echo "apt-get update: these indexes could not be fetched (after $tries tries); going on with the others:" >&2
     grep -E '^(E|W): Failed to fetch' "$log" | sed 's/^/  /' >&2 ||

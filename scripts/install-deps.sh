@@ -37,16 +37,16 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # Wine runs the x86 build and every 32-bit installer only with wine32:i386,
-# which can run only where the kernel runs 32-bit programs.
-if ! have wine32:i386; then
-  if ./scripts/runs-32bit.sh; then
-    root "missing package: wine32:i386"
-    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    ./scripts/apt-install.sh wine32:i386 ||
-      echo "32-bit Wine (wine32:i386) could not be installed (above, why): the tests of 32-bit programs are skipped." >&2
-  else
-    echo "This kernel runs no 32-bit programs: 32-bit Wine is not installed, and the tests of 32-bit programs are skipped."
-  fi
+# which can run only where the kernel runs 32-bit programs. The one place
+# that tells the user so; the tests' skip messages use the same words.
+skipped="the tests of 32-bit programs are skipped (the x86 build's, the inno-* rows, installer32-on-x64)."
+if ! ./scripts/runs-32bit.sh; then
+  echo "This kernel runs no 32-bit programs: 32-bit Wine is not installed, and $skipped"
+elif ! have wine32:i386; then
+  root "missing package: wine32:i386"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  ./scripts/apt-install.sh wine32:i386 ||
+    echo "32-bit Wine (wine32:i386) could not be installed (above, why): $skipped" >&2
 fi
 
 generated=$(locale -a)

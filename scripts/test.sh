@@ -7,27 +7,27 @@
 # work writes build/<name>.log, shown once all are done.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# It also says where the tests of 32-bit programs are skipped, and why.
 ./scripts/install-deps.sh
-
-# Wine runs the x86 build, and Inno Setup's compiler and installers, only
-# where this kernel runs 32-bit programs.
-/usr/lib/wine/wine --version >/dev/null 2>&1 ||
-  echo "This machine cannot run 32-bit programs: the x86 build's end-to-end tests and the rows of 32-bit installers (inno-*, installer32-on-x64) are skipped."
 
 jobs=$(nproc)
 presets() {
   for preset in "$@"; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j"$jobs"
-    ctest --preset "$preset"
+    ctest --preset "$preset" --output-junit junit.xml
   done
 }
 
 # start NAME NICENESS PRESET...: a line of work in the background.
-names=() pids=()
+names=() pids=() junit=()
 start() {
   local name=$1 niceness=$2
   shift 2
+  for preset in "$@"; do
+    rm -f "build/$preset/junit.xml" # a build that fails writes none
+    junit+=("build/$preset/junit.xml")
+  done
   (renice -n "$niceness" "$BASHPID" >/dev/null && presets "$@") >"build/$name.log" 2>&1 &
   names+=("$name") pids+=($!)
 }
@@ -45,6 +45,8 @@ for name in "${names[@]}"; do
   echo "=== $name (build/$name.log)"
   cat "build/$name.log"
 done
+# What was skipped, and why, from each test's own words.
+/usr/bin/python3 scripts/skipped.py "${junit[@]}"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]} (see above)" >&2
   exit 1

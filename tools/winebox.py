@@ -134,7 +134,8 @@ class WineBox:
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
         arch, loader = WINDOWS_OF[pe_machine(handback)]
-        runnable(loader)
+        runnable(loader, "The x86 build is a 32-bit program"
+                 if arch == "win32" else "The x64 build is a 64-bit program")
         self.use(loader, arch)
         (self.root / MADE).write_text(json.dumps(
             {"loader": loader, "arch": arch}))
@@ -153,7 +154,7 @@ class WineBox:
                 x86, x64, setup, examples, False).read_bytes())
             try:
                 runnable(LOADER32, "The 32-bit NSIS installer is a 32-bit "
-                         "program, and ")
+                         "program")
             except Unavailable as why:
                 self.nsis32_unavailable.write_text(str(why))
         try:
@@ -175,33 +176,40 @@ class WineBox:
 
     def restore(self) -> list[str]:
         """Makes this copy the Windows it copies again, with every process
-        of the last use ended and its changes thrown away, and starts it;
-        gives where it still differs from that Windows as it was made
-        (nothing, unless its making or this copy went wrong)."""
+        of the last use ended and all it left thrown away: its changes, and
+        beside the prefix its traces and logs; then starts it. Gives where
+        it still differs from that Windows as it was made (nothing, unless
+        its making or this copy went wrong)."""
         if self.prefix.is_mount():
             self.kill()
             self.unmount()
+        self.root.mkdir(parents=True, exist_ok=True)
+        for entry in self.root.iterdir():
+            if entry.name not in ("prefix", self.state_file.name):
+                remove(entry)
         upper, work = self.root / "upper", self.root / "work"
         for directory in (upper, work):
-            if directory.exists():
-                # A row may end with a file made immutable.
-                subprocess.run(["chattr", "-R", "-i", str(directory)],
-                               stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-                shutil.rmtree(directory)
-            directory.mkdir(parents=True)
+            directory.mkdir()
+        left = [f"{entry.name}: left by an earlier use"
+                for entry in self.root.iterdir() if entry.name not in
+                (self.prefix.name, self.state_file.name, "upper", "work")]
         self.prefix.mkdir(exist_ok=True)
         subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
                         f"lowerdir={self.lower},upperdir={upper},"
                         f"workdir={work}", str(self.prefix)], check=True)
-        differences = self.changes()
+        differences = left + self.changes()
+        self.boot()
+        return differences
+
+    def boot(self):
+        """Starts this Windows afresh, with a server of its own, and lets
+        its boot finish, as a logon would, so that no use of it races the
+        boot: Windows boots as its first program starts (wineboot --init,
+        which starts the services). What Windows reads only as it starts
+        (such as its drives) is read again."""
         self.serve()
-        # Windows boots as its first program starts (wineboot --init, which
-        # starts the services): let it finish, as a logon would, so that no
-        # use of it races the boot.
         self.wine(REG, "query", r"HKCU\Software\Wine")
         self.settle()
-        return differences
 
     def changes(self) -> list[str]:
         """Where the prefix, stopped, differs from the Windows as it was
@@ -220,7 +228,7 @@ class WineBox:
         the one that was left (it saves the registry as it ends) is replaced
         by a persistent one."""
         if not self.xvfb():
-            display, xvfb_pid = start_xvfb()
+            display, xvfb_pid = start_xvfb(self.display_tag)
             self.state_file.write_text(json.dumps(
                 {"display": display, "xvfb": xvfb_pid}))
             self.env["DISPLAY"] = display
@@ -269,9 +277,16 @@ class WineBox:
             self.unmount()
         elif self.lower is None and self.prefix.exists():
             self.stop_server()
-        if self.xvfb():
-            os.kill(self.xvfb(), 15)
+        # Its display, found even where a run that was killed and an rm -rf
+        # have taken the file that names it.
+        for pid in tagged(self.display_tag):
+            os.kill(pid, 15)
         self.state_file.unlink(missing_ok=True)
+
+    @property
+    def display_tag(self) -> str:
+        """In the environment of this Windows' Xvfb."""
+        return f"WINEBOX_DISPLAY={self.root}"
 
     @property
     def display(self):
@@ -379,18 +394,7 @@ class WineBox:
     def own_processes(self) -> dict[int, list[str]]:
         """Every process of this Windows, its server included: the command
         line of each, by process id."""
-        tag = f"WINEPREFIX={self.prefix}".encode()
-        found = {}
-        for process in Path("/proc").iterdir():
-            try:
-                environ = (process / "environ").read_bytes().split(b"\0")
-                args = (process / "cmdline").read_bytes().decode("latin-1")
-            except (OSError, ValueError):
-                continue  # gone, or not a process
-            args = [arg for arg in args.split("\0") if arg]
-            if tag in environ and args:
-                found[int(process.name)] = args
-        return found
+        return tagged(f"WINEPREFIX={self.prefix}")
 
     def processes(self) -> list[str]:
         """The command lines of this Windows' processes but Wine's own
@@ -487,7 +491,7 @@ class WineBox:
                    examples: Path) -> Path:
         """The Inno Setup example around both builds and the sample setup."""
         runnable(LOADER32, "Inno Setup's compiler and installers are 32-bit "
-                 "programs, and ")
+                 "programs")
         self.compile([self.loader, ISCC, "/Q",
                       f"/I{windows(examples.parent / 'include')}",
                       f"/DHANDBACK_X86={windows(x86)}",
@@ -540,13 +544,25 @@ def fingerprint(prefix: Path) -> dict[str, list]:
     return found
 
 
-def runnable(loader: str, because: str = ""):
+def runnable(loader: str, what: str):
     """Raises Unavailable, saying why, where this machine cannot run Wine's
-    `loader` (the 32-bit one where its kernel runs no 32-bit program)."""
+    `loader`, which `what` needs: for the 32-bit one, whether the kernel
+    runs no 32-bit programs or 32-bit Wine is missing, in the words of
+    scripts/install-deps.sh."""
     try:
         subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL)
+        return
     except OSError as error:
-        raise Unavailable(f"{because}{loader} cannot run here: {error}")
+        why = f"{loader} cannot run here: {error}"
+    if loader == LOADER32:
+        kernel = subprocess.run([TOP / "scripts/runs-32bit.sh"]).returncode
+        if kernel == 1:
+            why = "this kernel runs no 32-bit programs"
+        elif kernel == 0 and not Path(loader).exists():
+            why = ("32-bit Wine (wine32:i386) is not installed "
+                   "(./scripts/install-deps.sh installs it, or says why it "
+                   "cannot)")
+    raise Unavailable(f"{what}, and {why}.")
 
 
 def pe_machine(image: Path) -> int:
@@ -562,12 +578,14 @@ def windows(path: Path) -> str:
     return "Z:" + str(path.resolve()).replace("/", "\\")
 
 
-def start_xvfb():
-    """Starts an Xvfb on a free display; gives the display and its pid."""
+def start_xvfb(tag: str):
+    """Starts an Xvfb on a free display, with `tag` (NAME=VALUE) in its
+    environment; gives the display and its pid."""
     read_end, write_end = os.pipe()
+    name, value = tag.split("=", 1)
     xvfb = subprocess.Popen(
         ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-         "-nolisten", "tcp"],
+         "-nolisten", "tcp"], env=dict(os.environ, **{name: value}),
         pass_fds=(write_end,), start_new_session=True,
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
@@ -581,6 +599,33 @@ def start_xvfb():
         number += chunk
     os.close(read_end)
     return ":" + number.decode().strip(), xvfb.pid
+
+
+def tagged(tag: str) -> dict[int, list[str]]:
+    """The processes with `tag` (NAME=VALUE) in their environment: the
+    command line of each, by process id."""
+    found = {}
+    for process in Path("/proc").iterdir():
+        try:
+            environ = (process / "environ").read_bytes().split(b"\0")
+            args = (process / "cmdline").read_bytes().decode("latin-1")
+        except (OSError, ValueError):
+            continue  # gone, or not a process
+        args = [arg for arg in args.split("\0") if arg]
+        if tag.encode() in environ and args:
+            found[int(process.name)] = args
+    return found
+
+
+def remove(path: Path):
+    """Removes a file or a tree, files made immutable (chattr +i) in it
+    included."""
+    if path.is_dir() and not path.is_symlink():
+        subprocess.run(["chattr", "-R", "-i", str(path)],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(path)
+    else:
+        path.unlink()
 
 
 def wait_for(condition, seconds: float, every: float = 0.05) -> bool:

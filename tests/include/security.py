@@ -66,8 +66,8 @@ CHECKS = [
                       "S-1-1-0 may change it (rights ") + r"0x[0-9A-F]{8}\)")),
     (r"C:\NoSetup\HANDBACK.EXE", r"C:\NoSetup\Setup",
      answer(0, r"C:\NoSetup\HANDBACK.EXE", r"C:\NoSetup\Setup",
-            re.escape(r"C:\NoSetup\Setup\SETUP.EXE is open to others: its "
-                      "security cannot be read (error 2)"))),
+            re.escape(r"C:\NoSetup\Setup\SETUP.EXE cannot be read "
+                      "(error 2)"))),
     # A DLL beside SETUP.EXE, which it loads first, that others may change.
     (r"C:\Beside\HANDBACK.EXE", r"C:\Beside\Setup",
      answer(0, r"C:\Beside\HANDBACK.EXE", r"C:\Beside\Setup",

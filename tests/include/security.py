@@ -31,8 +31,8 @@ from wineregistry import RUNONCE, ini_entry  # noqa: E402
 OTHER_UID = 12345
 LOCALE, CODE_PAGE = "ja_JP.UTF-8", "cp932"
 SAFE = r"C:\Program Files\Dorvanix 4"
-OPEN = r"C:\Apps is open to others: S-1-1-0 may change it " \
-       r"\(rights 0x001301FF\)"
+OPEN = re.escape(r"C:\Apps is open to others: S-1-1-0 may change it "
+                 "(rights 0x001301FF)")
 
 
 def answer(way: int, exe: str | None, setup_dir: str | None,
@@ -41,7 +41,7 @@ def answer(way: int, exe: str | None, setup_dir: str | None,
     paths made full exactly (None: whatever they are), why as a pattern."""
     def exactly(path):
         return ".*" if path is None else re.escape(path)
-    return "|".join([str(way), exactly(exe), exactly(setup_dir), why])
+    return r"\|".join([str(way), exactly(exe), exactly(setup_dir), why])
 
 
 # HANDBACK.EXE's path, the setup directory, and the answer.
@@ -118,6 +118,7 @@ def lay_out(box: WineBox):
         put(f"C:\\{top}\\HANDBACK.EXE")
         put(f"C:\\{top}\\Setup\\SETUP.EXE")
     put(r"C:\NoSetup\HANDBACK.EXE")
+    (drive / "NoSetup/Setup").mkdir()
     (drive / "Apps").chmod(0o777)
     subprocess.run(["chown", str(OTHER_UID), str(drive / "Squatted")],
                    check=True)

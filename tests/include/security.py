@@ -173,7 +173,8 @@ def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
     if nsis:
         after = armed(box)
         if after != ARMED + (None,):
-            faults.append(f"armed afterwards: expected {ARMED}, got {after}")
+            faults.append(f"armed afterwards: expected {ARMED + (None,)}, "
+                          f"got {after}")
         # The next build starts from the file as it was.
         box.put(r"C:\windows\SYSTEM.INI", box.stock_system_ini)
     return faults

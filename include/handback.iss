@@ -12,9 +12,11 @@
 ; name starts with HandBack; its uninstall step is an event attribute, so the
 ; script's own event functions keep working. HandBackWay gives 'hand-back'
 ; or 'RunOnce', or 'none' (nothing armed) where a user who is not trusted
-; may change either file or a directory on their paths; it answers once the
-; files are installed, and logs which way and why. The script installs the
-; x64 build in 64-bit install mode and the x86 build otherwise.
+; may change what the next logon would start, as handback-check.dll judges
+; it (beside include/ in the archive, or named by HandBackCheckX86); it
+; answers once the files are installed, is checked again at ssPostInstall,
+; and logs which way and why. Both paths are armed made full. The script
+; installs the x64 build in 64-bit install mode and the x86 build otherwise.
 ;
 ; Every Inno Setup installer is a 32-bit program: on 64-bit Windows its [INI]
 ; entries go through its own profile API, which sends what the NT mapping
@@ -33,6 +35,13 @@
   #error Define HandBackExe, HandBackSetupDir and HandBackRunOnce before including handback.iss.
 #endif
 
+; The check's DLL: the x86 build (Setup is a 32-bit program), beside
+; include/ in the release archive, or named by HandBackCheckX86 (a
+; checkout's build folder).
+#ifndef HandBackCheckX86
+  #define HandBackCheckX86 AddBackslash(ExtractFilePath(__PATHFILENAME__)) + "..\x86\handback-check.dll"
+#endif
+
 #define HandBackMapping "Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\system.ini\boot"
 #define HandBackPolicies "Software\Microsoft\Windows\CurrentVersion\Policies\System"
 #define HandBackRunOnceKey "Software\Microsoft\Windows\CurrentVersion\RunOnce"
@@ -44,13 +53,18 @@
 ; registry value of the mapping is found only by its exact name. The shell
 ; is the unquoted path: the program compares the file name at its end.
 [INI]
-Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "DorvanixSetupDir "; String: "{#HandBackSetupDir}"; Check: HandBackArmsInFile('DorvanixSetupDir '); Flags: uninsdeleteentry
-Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "shell"; String: "{#HandBackExe}"; Check: HandBackArmsInFile('shell')
+Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "DorvanixSetupDir "; String: "{code:HandBackArmedSetupDir}"; Check: HandBackArmsInFile('DorvanixSetupDir '); Flags: uninsdeleteentry
+Filename: "{win}\SYSTEM.INI"; Section: "boot"; Key: "shell"; String: "{code:HandBackArmedExe}"; Check: HandBackArmsInFile('shell')
+
+[Files]
+; Put in a temporary folder for the check, never installed. With
+; SolidCompression, Setup unpacks every file before it to reach it.
+Source: "{#HandBackCheckX86}"; Flags: dontcopy
 
 [Registry]
 ; Mapped entries exist on 64-bit Windows only, hence HKLM64.
-Root: HKLM64; Subkey: "{code:HandBackMappedKey|DorvanixSetupDir }"; ValueType: string; ValueName: "DorvanixSetupDir "; ValueData: "{#HandBackSetupDir}"; Check: HandBackArmsInRegistry('DorvanixSetupDir '); Flags: uninsdeletevalue
-Root: HKLM64; Subkey: "{code:HandBackMappedKey|shell}"; ValueType: string; ValueName: "shell"; ValueData: "{#HandBackExe}"; Check: HandBackArmsInRegistry('shell')
+Root: HKLM64; Subkey: "{code:HandBackMappedKey|DorvanixSetupDir }"; ValueType: string; ValueName: "DorvanixSetupDir "; ValueData: "{code:HandBackArmedSetupDir}"; Check: HandBackArmsInRegistry('DorvanixSetupDir '); Flags: uninsdeletevalue
+Root: HKLM64; Subkey: "{code:HandBackMappedKey|shell}"; ValueType: string; ValueName: "shell"; ValueData: "{code:HandBackArmedExe}"; Check: HandBackArmsInRegistry('shell')
 ; Windows starts it once, as the user who logs on, and deletes the value.
 Root: HKLM64; Subkey: "{#HandBackRunOnceKey}"; ValueType: string; ValueName: "{#HandBackRunOnce}"; ValueData: """{code:HandBackSetupPath}"""; Check: IsWin64 and HandBackResumesByRunOnce; Flags: uninsdeletevalue
 Root: HKLM; Subkey: "{#HandBackRunOnceKey}"; ValueType: string; ValueName: "{#HandBackRunOnce}"; ValueData: """{code:HandBackSetupPath}"""; Check: (not IsWin64) and HandBackResumesByRunOnce; Flags: uninsdeletevalue
@@ -83,12 +97,30 @@ begin
                                  MaxInt);
 end;
 
+var
+  HandBackChosen, HandBackFullExe, HandBackFullSetupDir: String;
+
+{ The paths as they are armed: made full by the check. }
+function HandBackArmedExe(HandBackParam: String): String;
+begin
+  Result := HandBackFullExe;
+  if Result = '' then
+    Result := ExpandConstant('{#HandBackExe}');
+end;
+
+function HandBackArmedSetupDir(HandBackParam: String): String;
+begin
+  Result := HandBackFullSetupDir;
+  if Result = '' then
+    Result := ExpandConstant('{#HandBackSetupDir}');
+end;
+
 { SETUP.EXE's path as the program joins it: no doubled backslash. }
 function HandBackSetupPath(HandBackParam: String): String;
 var
   HandBackDir: String;
 begin
-  HandBackDir := ExpandConstant('{#HandBackSetupDir}');
+  HandBackDir := HandBackArmedSetupDir('');
   if (HandBackDir = '') or (Copy(HandBackDir, Length(HandBackDir), 1) = '\') then
     Result := HandBackDir + 'SETUP.EXE'
   else
@@ -110,265 +142,40 @@ begin
   Result := (HandBackBack = HandBackPath) and (Length(HandBackAnsi) < 260);
 end;
 
-type
-  HandBackAclHeader = record
-    Revision, Sbz1: Byte;
-    Size, Count, Sbz2: Word;
-  end;
-  HandBackAceHeader = record
-    AceType, AceFlags: Byte;
-    Size: Word;
-    Mask: Cardinal;
-  end;
+function HandBackCheckDll(HandBackExe, HandBackSetupDir, HandBackFullExe,
+  HandBackFullSetupDir, HandBackReasonOut: String; HandBackChars: Cardinal): Integer;
+  external 'HandBackCheck@files:handback-check.dll stdcall delayload setuponly';
 
-{ Setup is a 32-bit process: pointers fit a Cardinal. }
-function HandBackGetNamedSecurityInfo(Name: String; ObjectType, Info: Cardinal;
-  var Owner, Group, Dacl, Sacl, Descriptor: Cardinal): Cardinal;
-  external 'GetNamedSecurityInfoW@advapi32.dll stdcall';
-function HandBackGetAce(Acl, Index: Cardinal; var Ace: Cardinal): Cardinal;
-  external 'GetAce@advapi32.dll stdcall';
-function HandBackConvertSidToStringSid(Sid: Cardinal; var Text: Cardinal): Cardinal;
-  external 'ConvertSidToStringSidW@advapi32.dll stdcall';
-function HandBackOpenProcessToken(Process, Access: Cardinal; var Token: Cardinal): Cardinal;
-  external 'OpenProcessToken@advapi32.dll stdcall';
-function HandBackGetTokenInformation(Token, InfoClass, Info, Size: Cardinal;
-  var Needed: Cardinal): Cardinal;
-  external 'GetTokenInformation@advapi32.dll stdcall';
-function HandBackGetCurrentProcess: Cardinal;
-  external 'GetCurrentProcess@kernel32.dll stdcall';
-function HandBackCloseHandle(Handle: Cardinal): Cardinal;
-  external 'CloseHandle@kernel32.dll stdcall';
-function HandBackLocalAlloc(Flags, Size: Cardinal): Cardinal;
-  external 'LocalAlloc@kernel32.dll stdcall';
-function HandBackLocalFree(Memory: Cardinal): Cardinal;
-  external 'LocalFree@kernel32.dll stdcall';
-procedure HandBackReadAcl(var Acl: HandBackAclHeader; Source, Size: Cardinal);
-  external 'RtlMoveMemory@kernel32.dll stdcall';
-procedure HandBackReadAce(var Ace: HandBackAceHeader; Source, Size: Cardinal);
-  external 'RtlMoveMemory@kernel32.dll stdcall';
-procedure HandBackReadCardinal(var Value: Cardinal; Source, Size: Cardinal);
-  external 'RtlMoveMemory@kernel32.dll stdcall';
-procedure HandBackReadWord(var Value: Word; Source, Size: Cardinal);
-  external 'RtlMoveMemory@kernel32.dll stdcall';
-
-{ A SID (a pointer) in its string form (S-1-...), or '?' where it has none. }
-function HandBackSidText(HandBackSid: Cardinal): String;
-var
-  HandBackText, HandBackAt: Cardinal;
-  HandBackChar: Word;
+{ A text the DLL wrote, up to its terminating zero. }
+function HandBackWritten(HandBackBuffer: String): String;
 begin
-  Result := '?';
-  if HandBackConvertSidToStringSid(HandBackSid, HandBackText) = 0 then
-    Exit;
-  Result := '';
-  HandBackAt := HandBackText;
-  HandBackReadWord(HandBackChar, HandBackAt, 2);
-  while HandBackChar <> 0 do
-  begin
-    Result := Result + Chr(HandBackChar);
-    HandBackAt := HandBackAt + 2;
-    HandBackReadWord(HandBackChar, HandBackAt, 2);
-  end;
-  HandBackLocalFree(HandBackText);
+  Result := Copy(HandBackBuffer, 1, Pos(#0, HandBackBuffer) - 1);
 end;
 
-{ The string SID of the account Setup runs as ('' if unknown). }
-function HandBackUserSid: String;
+{ handback-check.dll's judgement of what the next logon would start: 0
+  where someone else may change it (none), 1 where only a quoted command
+  line is safe (RunOnce), 2 where the hand-back may be armed; and why. It
+  gives both paths made full, the form that is armed. A DLL that cannot run
+  answers none. }
+function HandBackCheck(var HandBackReason: String): Integer;
 var
-  HandBackToken, HandBackSize, HandBackInfo, HandBackSid: Cardinal;
+  HandBackExeOut, HandBackDirOut, HandBackWhyOut: String;
 begin
-  Result := '';
-  if HandBackOpenProcessToken(HandBackGetCurrentProcess, 8 { TOKEN_QUERY },
-                              HandBackToken) = 0 then
-    Exit;
-  HandBackSize := 0;
-  HandBackGetTokenInformation(HandBackToken, 1 { TokenUser }, 0, 0, HandBackSize);
-  if HandBackSize > 0 then
-  begin
-    HandBackInfo := HandBackLocalAlloc(0, HandBackSize);
-    if (HandBackInfo <> 0) and (HandBackGetTokenInformation(HandBackToken, 1,
-          HandBackInfo, HandBackSize, HandBackSize) <> 0) then
-    begin
-      { TOKEN_USER: the SID's pointer first }
-      HandBackReadCardinal(HandBackSid, HandBackInfo, 4);
-      Result := HandBackSidText(HandBackSid);
-    end;
-    if HandBackInfo <> 0 then
-      HandBackLocalFree(HandBackInfo);
-  end;
-  HandBackCloseHandle(HandBackToken);
-end;
-
-{ True where that principal is trusted with what the next logon starts.
-  Power Users: Windows XP gives them Modify on Program Files. }
-function HandBackTrusted(HandBackSid, HandBackUser: String): Boolean;
-begin
-  Result := (HandBackSid = 'S-1-5-18') { SYSTEM }
-    or (HandBackSid = 'S-1-5-32-544') { Administrators }
-    or (HandBackSid = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464') { TrustedInstaller }
-    or (HandBackSid = 'S-1-5-32-547') { Power Users }
-    or (HandBackSid = 'S-1-3-0') { CREATOR OWNER }
-    or ((HandBackUser <> '') and (HandBackSid = HandBackUser));
-end;
-
-{ '' where only trusted principals may change an object of this owner and
-  DACL (pointers), else why. Strict: a file or the directory holding it;
-  otherwise a directory above, where adding to it is harmless and replacing
-  what the path names is not. Deny entries are ignored, and an allowing
-  entry not understood counts, so a doubt counts as open. }
-function HandBackSecurityOpen(HandBackOwner, HandBackDacl: Cardinal;
-  HandBackStrict: Boolean; HandBackUser: String): String;
-var
-  HandBackAcl: HandBackAclHeader;
-  HandBackAce: HandBackAceHeader;
-  HandBackIndex, HandBackEntry, HandBackRights: Cardinal;
-  HandBackSid: String;
-begin
-  Result := '';
-  if HandBackOwner = 0 then
-  begin
-    Result := 'it has no owner';
+  HandBackExeOut := StringOfChar(' ', 1024);
+  HandBackDirOut := StringOfChar(' ', 1024);
+  HandBackWhyOut := StringOfChar(' ', 1024);
+  try
+    Result := HandBackCheckDll(ExpandConstant('{#HandBackExe}'),
+      ExpandConstant('{#HandBackSetupDir}'), HandBackExeOut, HandBackDirOut,
+      HandBackWhyOut, 1024);
+  except
+    Result := 0;
+    HandBackReason := 'handback-check.dll could not run: ' + GetExceptionMessage;
     Exit;
   end;
-  if HandBackDacl = 0 then
-  begin
-    Result := 'it has no DACL, so anyone may change it';
-    Exit;
-  end;
-  HandBackSid := HandBackSidText(HandBackOwner);
-  if not HandBackTrusted(HandBackSid, HandBackUser) then
-  begin
-    Result := 'its owner is ' + HandBackSid;
-    Exit;
-  end;
-  if HandBackStrict then
-    { write, append, delete child, DELETE, WRITE_DAC, WRITE_OWNER,
-      GENERIC_WRITE, GENERIC_ALL }
-    HandBackRights := $500D0046
-  else
-    { delete child, DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_ALL }
-    HandBackRights := $100D0040;
-  HandBackReadAcl(HandBackAcl, HandBackDacl, 8);
-  HandBackIndex := 0;
-  while HandBackIndex < HandBackAcl.Count do
-  begin
-    if HandBackGetAce(HandBackDacl, HandBackIndex, HandBackEntry) = 0 then
-    begin
-      Result := 'its entry ' + IntToStr(HandBackIndex) + ' cannot be read';
-      Exit;
-    end;
-    HandBackReadAce(HandBackAce, HandBackEntry, 8);
-    { INHERIT_ONLY_ACE: not about the object itself }
-    if (HandBackAce.AceFlags and $08) = 0 then
-    begin
-      if HandBackAce.AceType = 0 then
-      begin
-        { ACCESS_ALLOWED_ACE_TYPE, its SID at offset 8 }
-        HandBackSid := HandBackSidText(HandBackEntry + 8);
-        if not HandBackTrusted(HandBackSid, HandBackUser)
-           and ((HandBackAce.Mask and HandBackRights) <> 0) then
-        begin
-          Result := HandBackSid + ' may change it (rights 0x'
-                    + Format('%.8x', [HandBackAce.Mask]) + ')';
-          Exit;
-        end;
-      end
-      { denied entries: ACCESS_DENIED_ACE_TYPE, its object and callback forms }
-      else if (HandBackAce.AceType <> 1) and (HandBackAce.AceType <> 6)
-              and (HandBackAce.AceType <> 10) and (HandBackAce.AceType <> 12) then
-      begin
-        Result := 'it has an entry of type 0x' + Format('%.2x', [HandBackAce.AceType])
-                  + ' that is not understood';
-        Exit;
-      end;
-    end;
-    HandBackIndex := HandBackIndex + 1;
-  end;
-end;
-
-{ '' where no one else may change the file or directory, else why. }
-function HandBackObjectOpen(HandBackPath: String; HandBackStrict: Boolean;
-  HandBackUser: String): String;
-var
-  HandBackError, HandBackOwner, HandBackGroup, HandBackDacl, HandBackSacl,
-  HandBackDescriptor: Cardinal;
-begin
-  { OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION of a file }
-  HandBackError := HandBackGetNamedSecurityInfo(HandBackPath, 1, 5,
-    HandBackOwner, HandBackGroup, HandBackDacl, HandBackSacl,
-    HandBackDescriptor);
-  if HandBackError <> 0 then
-    Result := 'its security cannot be read (error ' + IntToStr(HandBackError) + ')'
-  else
-  begin
-    Result := HandBackSecurityOpen(HandBackOwner, HandBackDacl, HandBackStrict,
-                                   HandBackUser);
-    HandBackLocalFree(HandBackDescriptor);
-  end;
-  if Result <> '' then
-    Result := HandBackPath + ' is open to others: ' + Result;
-end;
-
-{ The directory a path is in; '' where it is a root (C:\, or the share of a
-  \\server\share path) or names none. }
-function HandBackParent(HandBackPath: String): String;
-var
-  HandBackAt: Integer;
-begin
-  Result := '';
-  { Trailing backslashes (a doubled one, or a root) name the same place. }
-  while (Length(HandBackPath) > 0)
-        and (HandBackPath[Length(HandBackPath)] = '\')
-        and ((Length(HandBackPath) < 2)
-             or (HandBackPath[Length(HandBackPath) - 1] <> ':')) do
-    HandBackPath := Copy(HandBackPath, 1, Length(HandBackPath) - 1);
-  if (HandBackPath = '') or (HandBackPath[Length(HandBackPath)] = '\') then
-    Exit;
-  HandBackAt := Length(HandBackPath);
-  while (HandBackAt > 0) and (HandBackPath[HandBackAt] <> '\') do
-    HandBackAt := HandBackAt - 1;
-  if HandBackAt <= 1 then
-    Exit;
-  Result := Copy(HandBackPath, 1, HandBackAt - 1);
-  if Result[Length(Result)] = ':' then
-    Result := Result + '\'
-  { \\server alone is no directory: \\server\share was the root. }
-  else if (Copy(Result, 1, 2) = '\\') and (Pos('\', Copy(Result, 3, MaxInt)) = 0) then
-    Result := '';
-end;
-
-{ '' where no one else may change the file or a directory above it up to the
-  root, else why, for the first found open. Both files' own directories get
-  the stricter rule. }
-function HandBackChainOpen(HandBackFile, HandBackDirA, HandBackDirB,
-  HandBackUser: String): String;
-var
-  HandBackPath: String;
-  HandBackStrict: Boolean;
-begin
-  HandBackPath := HandBackFile;
-  HandBackStrict := True;
-  repeat
-    Result := HandBackObjectOpen(HandBackPath, HandBackStrict, HandBackUser);
-    HandBackPath := HandBackParent(HandBackPath);
-    HandBackStrict := (CompareText(HandBackPath, HandBackDirA) = 0)
-                      or (CompareText(HandBackPath, HandBackDirB) = 0);
-  until (Result <> '') or (HandBackPath = '');
-end;
-
-{ '' where only trusted principals may change either file or a directory on
-  their paths, else why. Otherwise a user could have their own program
-  started in the session of whoever logs on next, usually an administrator. }
-function HandBackOpenToOthers(HandBackExePath, HandBackSetupExe: String): String;
-var
-  HandBackUser: String;
-begin
-  HandBackUser := HandBackUserSid;
-  Result := HandBackChainOpen(HandBackExePath, HandBackParent(HandBackExePath),
-                              HandBackParent(HandBackSetupExe), HandBackUser);
-  if Result = '' then
-    Result := HandBackChainOpen(HandBackSetupExe, HandBackParent(HandBackSetupExe),
-                                HandBackParent(HandBackExePath), HandBackUser);
+  HandBackFullExe := HandBackWritten(HandBackExeOut);
+  HandBackFullSetupDir := HandBackWritten(HandBackDirOut);
+  HandBackReason := HandBackWritten(HandBackWhyOut);
 end;
 
 { 'hand-back' where it can complete, 'none' where someone else may change
@@ -383,20 +190,23 @@ end;
   entries come first: a mapping that took the directory to the registry but
   left the shell in the file would have the shell armed before the
   directory. }
-function HandBackChooseWay(var HandBackWhy: String): String;
+function HandBackChooseWay(var HandBackReason: String): String;
 var
   HandBackRead: Boolean;
   HandBackLua: Cardinal;
+  HandBackAnswer: Integer;
   HandBackExePath: String;
 begin
-  HandBackExePath := ExpandConstant('{#HandBackExe}');
-  HandBackWhy := HandBackOpenToOthers(HandBackExePath, HandBackSetupPath(''));
-  if HandBackWhy <> '' then
+  HandBackAnswer := HandBackCheck(HandBackReason);
+  Result := 'RunOnce';
+  if HandBackAnswer = 1 then
+    Exit;
+  if HandBackAnswer <> 2 then
   begin
     Result := 'none';
     Exit;
   end;
-  Result := 'RunOnce';
+  HandBackExePath := HandBackArmedExe('');
   if IsWin64 then
     HandBackRead := RegQueryDWordValue(HKLM64, '{#HandBackPolicies}',
                                        'EnableLUA', HandBackLua)
@@ -404,37 +214,41 @@ begin
     HandBackRead := RegQueryDWordValue(HKLM, '{#HandBackPolicies}',
                                        'EnableLUA', HandBackLua);
   if not HandBackRead or (HandBackLua <> 0) then
-    HandBackWhy := 'UAC is on'
+    HandBackReason := 'UAC is on'
   else if IsWin64 and not Is64BitInstallMode then
-    HandBackWhy := '32-bit install mode on 64-bit Windows'
+    HandBackReason := '32-bit install mode on 64-bit Windows'
   else if not HandBackReadable(HandBackExePath) then
-    HandBackWhy := 'the program could not read back ' + HandBackExePath
+    HandBackReason := 'the program could not read back ' + HandBackExePath
   else if not HandBackReadable(HandBackSetupPath('')) then
-    HandBackWhy := 'the program could not read back ' + HandBackSetupPath('')
+    HandBackReason := 'the program could not read back ' + HandBackSetupPath('')
   else if (HandBackMappedKey('DorvanixSetupDir ') <> '')
           and (HandBackMappedKey('shell') = '') then
-    HandBackWhy := 'the directory would be mapped to the registry, the shell not'
+    HandBackReason := 'the directory would be mapped to the registry, the shell not'
   else
   begin
     Result := 'hand-back';
-    HandBackWhy := 'UAC is off';
+    HandBackReason := 'UAC is off';
   end;
 end;
 
 var
-  HandBackChosen: String;
+  HandBackWhyChosen: String;
 
 { The way, chosen and logged once: several entries' checks ask. }
 function HandBackWay: String;
-var
-  HandBackWhy: String;
 begin
   if HandBackChosen = '' then
   begin
-    HandBackChosen := HandBackChooseWay(HandBackWhy);
-    Log('HandBackWay: ' + HandBackChosen + ': ' + HandBackWhy);
+    HandBackChosen := HandBackChooseWay(HandBackWhyChosen);
+    Log('HandBackWay: ' + HandBackChosen + ': ' + HandBackWhyChosen);
   end;
   Result := HandBackChosen;
+end;
+
+{ Why that way, as logged. }
+function HandBackWhy: String;
+begin
+  Result := HandBackWhyChosen;
 end;
 
 function HandBackArmsInFile(HandBackKey: String): Boolean;
@@ -476,6 +290,54 @@ begin
                                   HandBackKey, HandBackValue);
 end;
 
+{ What is armed for the directory goes, where it was written. }
+procedure HandBackDeleteSetupDir;
+begin
+  if HandBackMappedKey('DorvanixSetupDir ') = '' then
+  begin
+    DeleteIniEntry('boot', 'DorvanixSetupDir ', HandBackSystemIni);
+    DeleteIniEntry('boot', 'DorvanixSetupDir', HandBackSystemIni);
+  end
+  else
+    RegDeleteValue(HKLM64, HandBackMappedKey('DorvanixSetupDir '),
+                   'DorvanixSetupDir ');
+end;
+
+{ The answer holds for the files and rights as they were when the entries
+  were written, after [Files]. Setup's [Run] entries (but those flagged
+  postinstall) belong to the installation, which ssPostInstall follows: the
+  check runs again there, and where its answer no longer allows what was
+  armed, that is undone and the way is 'none'. The script's own
+  CurStepChanged runs after this one, so what it changes is not seen. }
+<event('CurStepChanged')>
+procedure HandBackCurStepChanged(HandBackStep: TSetupStep);
+var
+  HandBackReason: String;
+  HandBackAnswer: Integer;
+begin
+  if (HandBackStep <> ssPostInstall) or (HandBackChosen = '')
+     or (HandBackChosen = 'none') then
+    Exit;
+  HandBackAnswer := HandBackCheck(HandBackReason);
+  if (HandBackAnswer = 2)
+     or ((HandBackAnswer = 1) and (HandBackChosen = 'RunOnce')) then
+    Exit;
+  if HandBackChosen = 'hand-back' then
+  begin
+    if not HandBackSetBootEntry('shell', 'EXPLORER.EXE') then
+      HandBackReason := HandBackReason + '; the shell could not be given back';
+    HandBackDeleteSetupDir;
+  end
+  else if IsWin64 then
+    RegDeleteValue(HKLM64, '{#HandBackRunOnceKey}', '{#HandBackRunOnce}')
+  else
+    RegDeleteValue(HKLM, '{#HandBackRunOnceKey}', '{#HandBackRunOnce}');
+  HandBackWhyChosen := HandBackReason + ' (checked again after the '
+    + HandBackChosen + ' way was armed, which is undone)';
+  Log('HandBackWay: none: ' + HandBackWhyChosen);
+  HandBackChosen := 'none';
+end;
+
 { Before any file is deleted: Explorer back, and only while the shell still
   names this HANDBACK.EXE as the program compares it (the file name after
   the last \ or :, any case). Explorer after the hand-back and another
@@ -499,7 +361,6 @@ begin
     Abort;
   end;
   { A profile service may find the file's key by its name without the blank
-    on reads only (Wine's does): that name goes too. }
-  if HandBackMappedKey('DorvanixSetupDir ') = '' then
-    DeleteIniEntry('boot', 'DorvanixSetupDir', HandBackSystemIni);
+    on reads only (Wine's does): both names go. }
+  HandBackDeleteSetupDir;
 end;

@@ -7,9 +7,12 @@
 ;   !include "handback.nsh"
 ;   ${HandBackArm} "<installed HANDBACK.EXE>" "<directory holding SETUP.EXE>" "<RunOnce value name>" $R0
 ;       $R0 = "hand-back" or "RunOnce"; "none", with nothing armed, where a
-;       user who is not trusted may change either file or a directory on
-;       their paths; a failed write sets the error flag, gives "" and leaves
-;       the shell unarmed. The installer's log says which way and why.
+;       user who is not trusted may change what the next logon would start
+;       (handback-check.dll judges it, beside include/ in the archive, or
+;       named by HANDBACK_CHECK_X86 and HANDBACK_CHECK_X64); a failed write
+;       sets the error flag, gives "" and leaves the shell unarmed. Both
+;       paths are armed made full. The installer's log says which way and
+;       why, and $HandBackWhy holds why afterwards.
 ;   ${HandBackDisarm} "<installed HANDBACK.EXE>" "<RunOnce value name>"
 ;       before files are deleted; sets the error flag if the shell could not
 ;       be given back, and then changes nothing else
@@ -33,6 +36,20 @@
 !define HANDBACK_MAPPING "Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\system.ini\boot"
 !define HANDBACK_POLICIES "Software\Microsoft\Windows\CurrentVersion\Policies\System"
 !define HANDBACK_RUNONCE "Software\Microsoft\Windows\CurrentVersion\RunOnce"
+
+; The check's DLL of this installer's width: beside include/ in the release
+; archive, or named by these defines (a checkout's build folders).
+!ifndef HANDBACK_CHECK_X86
+  !define HANDBACK_CHECK_X86 "${__FILEDIR__}/../x86/handback-check.dll"
+!endif
+!ifndef HANDBACK_CHECK_X64
+  !define HANDBACK_CHECK_X64 "${__FILEDIR__}/../x64/handback-check.dll"
+!endif
+!if ${NSIS_PTR_SIZE} > 4
+  !define HANDBACK_CHECK "${HANDBACK_CHECK_X64}"
+!else
+  !define HANDBACK_CHECK "${HANDBACK_CHECK_X86}"
+!endif
 
 !define HandBackArm '!insertmacro HandBackArmCall'
 !define HandBackDisarm '!insertmacro HandBackDisarmCall'
@@ -184,364 +201,6 @@
   Exch $0
 !macroend
 
-; path -> the directory it is in; "" where it is a root (C:\, or the share
-; of a \\server\share path) or names none.
-!macro HandBackParent_
-  Exch $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  ; Trailing backslashes (a doubled one, or a root) name the same place.
-  ${Do}
-    StrCpy $1 $0 1 -1
-    StrCpy $2 $0 1 -2
-    ${If} $1 != "\"
-    ${OrIf} $2 == ":"
-      ${ExitDo}
-    ${EndIf}
-    StrCpy $0 $0 -1
-  ${Loop}
-  ; $3 the last backslash, $4 how many there are.
-  StrLen $1 $0
-  StrCpy $3 -1
-  StrCpy $4 0
-  ${DoWhile} $1 > 0
-    IntOp $1 $1 - 1
-    StrCpy $2 $0 1 $1
-    ${If} $2 == "\"
-      IntOp $4 $4 + 1
-      ${If} $3 < 0
-        StrCpy $3 $1
-      ${EndIf}
-    ${EndIf}
-  ${Loop}
-  StrCpy $2 $0 2
-  ${If} $2 == "\\"
-  ${AndIf} $4 < 4
-    StrCpy $3 0 ; \\server alone is no directory
-  ${EndIf}
-  StrCpy $1 $0 1 -1
-  ${If} $1 == "\" ; a drive's root
-  ${OrIf} $3 < 1
-    StrCpy $0 ""
-  ${Else}
-    StrCpy $0 $0 $3
-    StrCpy $1 $0 1 -1
-    ${If} $1 == ":"
-      StrCpy $0 "$0\"
-    ${EndIf}
-  ${EndIf}
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Exch $0
-!macroend
-
-; SID (a pointer) -> its string form (S-1-...), or "?" where it has none.
-!macro HandBackSidText_
-  Exch $0
-  Push $1
-  Push $2
-  System::Call 'advapi32::ConvertSidToStringSidW(p r0, *p .r1) i .r2'
-  ${If} $2 <> 0
-    System::Call 'kernel32::lstrcpynW(w .r0, p r1, i ${NSIS_MAX_STRLEN})'
-    System::Call 'kernel32::LocalFree(p r1)'
-  ${Else}
-    StrCpy $0 "?"
-  ${EndIf}
-  Pop $2
-  Pop $1
-  Exch $0
-!macroend
-
-; -> the string SID of the account this installer runs as ("" if unknown).
-!macro HandBackUserSid_
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  StrCpy $0 ""
-  System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r1) i .r2'
-  ${If} $2 <> 0
-    System::Call 'advapi32::GetTokenInformation(p r1, i 1, p 0, i 0, *i .r3)'
-    ${If} $3 > 0
-      System::Alloc $3
-      Pop $2
-      System::Call 'advapi32::GetTokenInformation(p r1, i 1, p r2, i r3, *i .r3) i .r3'
-      ${If} $3 <> 0
-        System::Call '*$2(p .r3)' ; TOKEN_USER: the SID's pointer first
-        Push $3
-        ${CallArtificialFunction} HandBackSidText_
-        Pop $0
-      ${EndIf}
-      System::Free $2
-    ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r1)'
-  ${EndIf}
-  Pop $3
-  Pop $2
-  Pop $1
-  Exch $0
-!macroend
-
-; path, strict (1: a file or the directory holding it; 0: a directory above),
-; the installing user's SID -> "" where no one else may change it, else why.
-!macro HandBackObjectOpen_
-  Exch $2
-  Exch
-  Exch $1
-  Exch 2
-  Exch $0
-  Push $3
-  Push $4
-  Push $5
-  Push $6
-  ; OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION of a file
-  System::Call 'advapi32::GetNamedSecurityInfoW(w r0, i 1, i 5, *p .r4, p 0, *p .r5, p 0, *p .r3) i .r6'
-  ${If} $6 <> 0
-    StrCpy $6 "its security cannot be read (error $6)"
-  ${Else}
-    Push $4
-    Push $5
-    Push $1
-    Push $2
-    ${CallArtificialFunction} HandBackSecurityOpen_
-    Pop $6
-    System::Call 'kernel32::LocalFree(p r3)'
-  ${EndIf}
-  ${If} $6 != ""
-    StrCpy $6 "$0 is open to others: $6"
-  ${EndIf}
-  StrCpy $0 $6
-  Pop $6
-  Pop $5
-  Pop $4
-  Pop $3
-  Exch 2
-  Pop $1
-  Pop $2
-  Exch $0
-!macroend
-
-; owner (a SID pointer), DACL (a pointer), strict, the installing user's SID
-; -> "" where only trusted principals may change the object, else why.
-; Trusted: SYSTEM, Administrators, TrustedInstaller, Power Users, CREATOR
-; OWNER and the installing user. Deny entries are ignored, and an allowing
-; entry not understood counts, so a doubt counts as open.
-!macro HandBackSecurityOpen_
-  Exch $3
-  Exch
-  Exch $2
-  Exch 2
-  Exch $1
-  Exch 3
-  Exch $0
-  Push $4
-  Push $5
-  Push $6
-  Push $7
-  Push $8
-  Push $9
-  Push $R0
-  ; $0 owner, later an entry; $1 the DACL; $2 strict, then the rights that
-  ; count; $3 the user; $4 why; $5 count, $6 index; $7 type, $8 flags, $9
-  ; trusted; $R0 rights.
-  StrCpy $4 ""
-  ${If} $0 = 0
-    StrCpy $4 "it has no owner"
-  ${ElseIf} $1 = 0
-    StrCpy $4 "it has no DACL, so anyone may change it"
-  ${Else}
-    Push $0
-    ${CallArtificialFunction} HandBackSidText_
-    Pop $R0
-    Push $R0
-    Push $3
-    ${CallArtificialFunction} HandBackTrusted_
-    Pop $9
-    ${If} $9 == 0
-      StrCpy $4 "its owner is $R0"
-    ${EndIf}
-  ${EndIf}
-  ${If} $4 == ""
-    ; Rights that change the object itself; for a directory above, adding
-    ; to it is harmless, replacing what the path names is not.
-    ${If} $2 == 1
-      StrCpy $2 0x500D0046 ; write, append, delete child, DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_WRITE, GENERIC_ALL
-    ${Else}
-      StrCpy $2 0x100D0040 ; delete child, DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_ALL
-    ${EndIf}
-    System::Call '*$1(&i1, &i1, &i2, &i2 .r5)' ; the ACL's entry count
-    StrCpy $6 0
-    ${DoWhile} $6 < $5
-      System::Call 'advapi32::GetAce(p r1, i r6, *p .r0) i .r7'
-      ${If} $7 = 0
-        StrCpy $4 "its entry $6 cannot be read"
-        ${ExitDo}
-      ${EndIf}
-      System::Call '*$0(&i1 .r7, &i1 .r8, &i2, i .R0)'
-      IntOp $8 $8 & 0x08 ; INHERIT_ONLY_ACE: not about the object itself
-      ${If} $8 = 0
-        ${If} $7 = 0 ; ACCESS_ALLOWED_ACE_TYPE, its SID at offset 8
-          IntPtrOp $0 $0 + 8
-          Push $0
-          ${CallArtificialFunction} HandBackSidText_
-          Pop $0
-          Push $0
-          Push $3
-          ${CallArtificialFunction} HandBackTrusted_
-          Pop $9
-          IntOp $8 $R0 & $2
-          ${If} $9 == 0
-          ${AndIf} $8 <> 0
-            IntFmt $R0 "0x%08X" $R0
-            StrCpy $4 "$0 may change it (rights $R0)"
-            ${ExitDo}
-          ${EndIf}
-        ${ElseIf} $7 <> 1  ; denied entries: ACCESS_DENIED_ACE_TYPE,
-        ${AndIf} $7 <> 6   ; its object and callback forms
-        ${AndIf} $7 <> 10
-        ${AndIf} $7 <> 12
-          IntFmt $7 "0x%02X" $7
-          StrCpy $4 "it has an entry of type $7 that is not understood"
-          ${ExitDo}
-        ${EndIf}
-      ${EndIf}
-      IntOp $6 $6 + 1
-    ${Loop}
-  ${EndIf}
-  StrCpy $0 $4
-  Pop $R0
-  Pop $9
-  Pop $8
-  Pop $7
-  Pop $6
-  Pop $5
-  Pop $4
-  Exch 3
-  Pop $1
-  Pop $3
-  Pop $2
-  Exch $0
-!macroend
-
-; SID, the installing user's SID -> 1 where that principal is trusted with
-; what the next logon starts, else 0. Power Users: Windows XP gives them
-; Modify on Program Files.
-!macro HandBackTrusted_
-  Exch $1
-  Exch
-  Exch $0
-  ${If} $0 == "S-1-5-18" ; SYSTEM
-  ${OrIf} $0 == "S-1-5-32-544" ; Administrators
-  ${OrIf} $0 == "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464" ; TrustedInstaller
-  ${OrIf} $0 == "S-1-5-32-547" ; Power Users
-  ${OrIf} $0 == "S-1-3-0" ; CREATOR OWNER
-    StrCpy $0 1
-  ${ElseIf} $1 != ""
-  ${AndIf} $0 == $1
-    StrCpy $0 1
-  ${Else}
-    StrCpy $0 0
-  ${EndIf}
-  Exch
-  Pop $1
-  Exch $0
-!macroend
-
-; file, its own directory, the other file's directory, the installing user's
-; SID -> "" where no one else may change the file or a directory above it up
-; to the root, else why, for the first found open. Both files' directories
-; get the stricter rule.
-!macro HandBackChainOpen_
-  Exch $3
-  Exch
-  Exch $2
-  Exch 2
-  Exch $1
-  Exch 3
-  Exch $0
-  Push $4
-  Push $5
-  Push $6
-  StrCpy $4 $0
-  StrCpy $5 1
-  ${Do}
-    Push $4
-    Push $5
-    Push $3
-    ${CallArtificialFunction} HandBackObjectOpen_
-    Pop $6
-    ${If} $6 != ""
-      ${ExitDo}
-    ${EndIf}
-    Push $4
-    ${CallArtificialFunction} HandBackParent_
-    Pop $4
-    ${If} $4 == ""
-      ${ExitDo}
-    ${EndIf}
-    ${If} $4 == $1
-    ${OrIf} $4 == $2
-      StrCpy $5 1
-    ${Else}
-      StrCpy $5 0
-    ${EndIf}
-  ${Loop}
-  StrCpy $0 $6
-  Pop $6
-  Pop $5
-  Pop $4
-  Exch 3
-  Pop $1
-  Pop $3
-  Pop $2
-  Exch $0
-!macroend
-
-; HANDBACK.EXE's path, SETUP.EXE's path -> "" where only trusted principals
-; may change either file or a directory on their paths, else why. Otherwise
-; a user could have their own program started in the session of whoever
-; logs on next, usually an administrator.
-!macro HandBackOpenToOthers_
-  Exch $1
-  Exch
-  Exch $0
-  Push $2
-  Push $3
-  Push $4
-  Push $0
-  ${CallArtificialFunction} HandBackParent_
-  Pop $2
-  Push $1
-  ${CallArtificialFunction} HandBackParent_
-  Pop $3
-  ${CallArtificialFunction} HandBackUserSid_
-  Pop $4
-  Push $0
-  Push $2
-  Push $3
-  Push $4
-  ${CallArtificialFunction} HandBackChainOpen_
-  Pop $0
-  ${If} $0 == ""
-    Push $1
-    Push $3
-    Push $2
-    Push $4
-    ${CallArtificialFunction} HandBackChainOpen_
-    Pop $0
-  ${EndIf}
-  Pop $4
-  Pop $3
-  Pop $2
-  Exch
-  Pop $1
-  Exch $0
-!macroend
-
 ; $0 HANDBACK.EXE, $1 the setup directory, $2 the RunOnce value's name;
 ; $3 the way, $4 SETUP.EXE's path, $6 why.
 !macro HandBackArm_
@@ -556,6 +215,30 @@
   Push $6
   !insertmacro HandBackNativeView_
 
+  ; Both ways have the next logon, usually an administrator's, start these
+  ; files: handback-check.dll judges what Windows would really start, and
+  ; gives both paths made full, the form to arm. Where someone else may
+  ; change it, nothing is armed; where only a quoted command line is safe,
+  ; RunOnce. A DLL that cannot run answers none. Windows 95, 98 and Me keep
+  ; no accounts apart, and would not load it.
+  StrCpy $3 ""
+  StrCpy $6 ""
+  ${If} ${IsNT}
+    InitPluginsDir
+    SetDetailsPrint none
+    File "/oname=$PLUGINSDIR\handback-check.dll" "${HANDBACK_CHECK}"
+    SetDetailsPrint lastused
+    System::Call '$PLUGINSDIR\handback-check.dll::HandBackCheck(w r0, w r1, w .r0, w .r1, w .r6, i ${NSIS_MAX_STRLEN}) i .r5 ?u'
+    ${If} $5 == 0
+      StrCpy $3 "none"
+    ${ElseIf} $5 == 1
+      StrCpy $3 "RunOnce"
+    ${ElseIf} $5 != 2
+      StrCpy $3 "none"
+      StrCpy $6 "handback-check.dll could not run ($5)"
+    ${EndIf}
+  ${EndIf}
+
   ; SETUP.EXE's path as the program joins it: no doubled backslash.
   StrCpy $4 $1 "" -1
   ${If} $4 == "\"
@@ -565,25 +248,14 @@
     StrCpy $4 "$1\SETUP.EXE"
   ${EndIf}
 
-  ; Both ways have the next logon, usually an administrator's, start these
-  ; files: where someone else may change them, nothing is armed. Windows
-  ; 95, 98 and Me keep no accounts apart.
-  StrCpy $6 ""
-  ${If} ${IsNT}
-    Push $0
-    Push $4
-    ${CallArtificialFunction} HandBackOpenToOthers_
-    Pop $6
-  ${EndIf}
-
   ; With UAC on (Vista and later; a missing EnableLUA means on), Windows
   ; starts an administrator's shell with the filtered token, which cannot
   ; give Winlogon's value back: HANDBACK.EXE would be the shell at every
   ; logon. Nor can the program give the shell back or find SETUP.EXE if it
   ; cannot read both paths. RunOnce needs neither.
   ReadRegDWORD $5 HKLM "${HANDBACK_POLICIES}" "EnableLUA"
-  ${If} $6 != ""
-    StrCpy $3 "none"
+  ${If} $3 != ""
+    ; as the check answered
   ${ElseIfNot} ${IsNT}
     StrCpy $3 "hand-back"
     StrCpy $6 "Windows 95, 98 or Me"
@@ -615,8 +287,14 @@
       StrCpy $3 "RunOnce"
     ${EndIf}
   ${EndIf}
-  ; So that an author reading a user's log sees why setup did or did not resume.
+  ; So that an author reading a user's log sees why setup did or did not
+  ; resume; a silent install keeps it where the author puts it.
   DetailPrint "HandBackArm: $3: $6"
+  !ifndef HANDBACK_WHY_DECLARED
+    !define HANDBACK_WHY_DECLARED
+    Var /GLOBAL HandBackWhy
+  !endif
+  StrCpy $HandBackWhy $6
 
   ${If} $3 == "hand-back"
     ; The directory first, so the shell is never armed without it. The key

@@ -53,7 +53,8 @@ def main(argv):
     box = WineBox(root)
     print(f"Making a scratch Windows environment in {box.prefix} ...")
     box.create(build / "handback.exe", build / "tests/e2e/SetupStandIn.exe",
-               build / "tests/e2e/Observer.exe")
+               build / "tests/e2e/Observer.exe",
+               (build / "x86/handback-check.dll", build / "handback-check.dll"))
     try:
         if nt:
             print("Mapping [boot] of SYSTEM.INI to the registry, as Windows "

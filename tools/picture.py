@@ -17,7 +17,8 @@ def main(argv):
     build, root, out = Path(argv[1]), Path(argv[2]), Path(argv[3]).resolve()
     box = WineBox(root)
     box.create(build / "handback.exe", build / "tests/e2e/SetupStandIn.exe",
-               build / "tests/e2e/Observer.exe")
+               build / "tests/e2e/Observer.exe",
+               (build / "x86/handback-check.dll", build / "handback-check.dll"))
     try:
         # Armed by the example installer, and its setup gone since.
         box.install()

@@ -124,12 +124,13 @@ class WineBox:
     # --- the environment -------------------------------------------------
 
     def create(self, handback: Path, setup: Path, observer: Path,
-               examples: Path = TOP / "examples",
+               checks: tuple[Path, Path], examples: Path = TOP / "examples",
                other_width: Path | None = None):
         """Makes the environment for the build `handback`, with the example
-        installers from `examples` built for it (the Inno Setup one with
-        `other_width`, the build of the other width, if given); raises
-        Unavailable where it cannot run."""
+        installers from `examples` built for it around the check's DLLs
+        `checks` (x86, x64) (the Inno Setup one with `other_width`, the
+        build of the other width, if given); raises Unavailable where it
+        cannot run."""
         self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
@@ -140,6 +141,12 @@ class WineBox:
         (self.root / MADE).write_text(json.dumps(
             {"loader": loader, "arch": arch}))
         self.wine("wineboot", "-i", timeout=300)
+        # A network drive, N:, inside the prefix so that each copy has its
+        # own; Windows reads its type as it starts.
+        (self.prefix / "drive_n").mkdir()
+        (self.prefix / "dosdevices/n:").symlink_to("../drive_n")
+        self.wine(REG, "add", r"HKLM\Software\Wine\Drives", "/v", "n:", "/d",
+                  "network", "/f")
         self.serve()
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
@@ -148,10 +155,10 @@ class WineBox:
         # The NSIS example as an installer of the Windows' own width, and on
         # 64-bit Windows also as it ships, a 32-bit one.
         self.put(INSTALLERS["nsis"][0], self.build_nsis(
-            x86, x64, setup, examples, arch == "win64").read_bytes())
+            x86, x64, setup, checks, examples, arch == "win64").read_bytes())
         if arch == "win64":
             self.put(INSTALLERS["nsis32"][0], self.build_nsis(
-                x86, x64, setup, examples, False).read_bytes())
+                x86, x64, setup, checks, examples, False).read_bytes())
             try:
                 runnable(LOADER32, "The 32-bit NSIS installer is a 32-bit "
                          "program")
@@ -159,7 +166,7 @@ class WineBox:
                 self.nsis32_unavailable.write_text(str(why))
         try:
             self.put(INSTALLERS["inno"][0], self.build_inno(
-                x86, x64, setup, examples).read_bytes())
+                x86, x64, setup, checks[0], examples).read_bytes())
         except Unavailable as why:
             self.inno_unavailable.write_text(str(why))
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
@@ -303,11 +310,11 @@ class WineBox:
     # --- files inside it -------------------------------------------------
 
     def path(self, windows_path: str) -> Path:
-        """The Linux path of a C:\\ path inside the prefix. As on Windows,
+        """The Linux path of a C:\\ or N:\\ path inside the prefix. As on Windows,
         a name finds a file or directory whatever the case of either."""
         parts = PureWindowsPath(windows_path).parts
-        assert parts[0].upper() == "C:\\", windows_path
-        path = self.prefix / "drive_c"
+        assert parts[0].upper() in ("C:\\", "N:\\"), windows_path
+        path = self.prefix / f"drive_{parts[0][0].lower()}"
         for part in parts[1:]:
             entries = path.iterdir() if path.is_dir() else []
             path = next((entry for entry in entries
@@ -474,29 +481,35 @@ class WineBox:
             other.write_text("Not a program: the build of the other width.")
         return (handback, other) if arch == "win32" else (other, handback)
 
-    def build_nsis(self, x86: Path, x64: Path, setup: Path, examples: Path,
+    def build_nsis(self, x86: Path, x64: Path, setup: Path,
+                   checks: tuple[Path, Path], examples: Path,
                    amd64: bool) -> Path:
-        """The NSIS example around both builds and the sample setup; with
-        amd64, as a 64-bit installer."""
+        """The NSIS example around both builds, the sample setup and the
+        check's DLLs; with amd64, as a 64-bit installer."""
         installer = self.root / f"dorvanix-setup{'-amd64' * amd64}.exe"
         target = ["-XTarget amd64-unicode"] if amd64 else []
         self.compile(["makensis", "-V2", "-WX", *target,
                       f"-DHANDBACK_X86={x86.resolve()}",
                       f"-DHANDBACK_X64={x64.resolve()}",
                       f"-DSETUP={setup.resolve()}", f"-DOUTFILE={installer}",
+                      f"-DHANDBACK_CHECK_X86={checks[0].resolve()}",
+                      f"-DHANDBACK_CHECK_X64={checks[1].resolve()}",
                       str(examples / "nsis/dorvanix-setup.nsi")])
         return installer
 
-    def build_inno(self, x86: Path, x64: Path, setup: Path,
+    def build_inno(self, x86: Path, x64: Path, setup: Path, check: Path,
                    examples: Path) -> Path:
-        """The Inno Setup example around both builds and the sample setup."""
+        """The Inno Setup example around both builds, the sample setup and
+        the check's x86 DLL."""
         runnable(LOADER32, "Inno Setup's compiler and installers are 32-bit "
                  "programs")
         self.compile([self.loader, ISCC, "/Q",
                       f"/I{windows(examples.parent / 'include')}",
                       f"/DHANDBACK_X86={windows(x86)}",
                       f"/DHANDBACK_X64={windows(x64)}",
-                      f"/DSETUP={windows(setup)}", f"/O{windows(self.root)}",
+                      f"/DSETUP={windows(setup)}",
+                      f"/DHandBackCheckX86={windows(check)}",
+                      f"/O{windows(self.root)}",
                       "/Fdorvanix-setup-inno",
                       windows(examples / "inno/dorvanix-setup.iss")])
         return self.root / "dorvanix-setup-inno.exe"

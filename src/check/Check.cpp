@@ -285,10 +285,18 @@ bool BesideClosed(CheckApi& api, const Text& directory, CheckState& state) {
   return true;
 }
 
+// The program an unquoted command line would try for the text before a
+// space: the name as it is where it has an extension, else with ".exe".
+Text ProgramTried(const Text& before) {
+  const std::size_t dot = before.rfind(u'.');
+  const bool extension = dot != Text::npos && dot > before.rfind(u'\\');
+  return extension ? before : before + u".exe";
+}
+
 // Step 6: the shell is written unquoted, and Windows starts it as a command
-// line: for `C:\A B\HANDBACK.EXE` it tries a program `C:\A` first, looked up
-// in `C:\`. Where others may add a file to such a directory, only RunOnce,
-// whose value is quoted, is safe.
+// line: for `C:\A B\HANDBACK.EXE` it tries a program `C:\A.exe` first, looked
+// up in `C:\`. Where others may add a file to such a directory, or such a
+// program is there already, only RunOnce, whose value is quoted, is safe.
 bool NoUnquotedSpaceOpen(CheckApi& api, CheckState& state) {
   Text judged;
   for (std::size_t space = state.Exe.find(u' '); space != Text::npos;
@@ -297,6 +305,12 @@ bool NoUnquotedSpaceOpen(CheckApi& api, CheckState& state) {
     const std::size_t last = before.rfind(u'\\');
     const Text directory =
         last <= 2 ? before.substr(0, 3) : before.substr(0, last);
+    const Text tried = ProgramTried(before);
+    if (api.GetFileAttributesW(tried.c_str()) !=
+        winservices::InvalidFileAttributes)
+      return Fail(state, tried +
+                             u" is there, so an unquoted shell would "
+                             u"start it instead");
     if (SameName(directory, judged)) continue;
     judged = directory;
     const Text why = ObjectOpen(api, directory, AddFileRights, state.User);

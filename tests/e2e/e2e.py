@@ -5,12 +5,14 @@ of rows.py and checks them.
     e2e.py list ARCH                       the rows for a Windows of that
                                            width (win32, win64)
     e2e.py ROOT prepare HANDBACK SETUP OBSERVER SIGNED RESUMED
+           CHECK_X86 CHECK_X64
            [EXAMPLES OTHER]                make the Windows every row starts
                                            from, with the example installers
-                                           of EXAMPLES (the Inno Setup one
-                                           also bundling OTHER, the other
-                                           width's build); kept while these
-                                           inputs are unchanged. SIGNED (a
+                                           of EXAMPLES around the check's
+                                           DLLs (the Inno Setup one also
+                                           bundling OTHER, the other width's
+                                           build); kept while these inputs
+                                           are unchanged. SIGNED (a
                                            signed copy of HANDBACK) and
                                            RESUMED (the example SETUP.EXE)
                                            are put in place by the rows that
@@ -383,15 +385,16 @@ def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
     finish(root)
     pristine = WineBox(root / "pristine")
     stamp = pristine.root / "made-from.txt"
-    handback, setup, observer, signed, resumed, *other = files
-    wanted = made_from([handback, setup, observer, *other],
+    handback, setup, observer, signed, resumed, *checks = files[:7]
+    other = files[7:]
+    wanted = made_from([handback, setup, observer, *checks, *other],
                        examples or TOP / "examples")
     if read(stamp) == wanted.encode() and not pristine.changes():
         print(f"{pristine.root}: as made from these files")
     else:
         shutil.rmtree(root, ignore_errors=True)
         try:
-            pristine.create(handback, setup, observer,
+            pristine.create(handback, setup, observer, tuple(checks),
                             *([examples] + other if examples else []))
         except Unavailable as why:
             (root / "unavailable.txt").write_text(str(why))
@@ -431,8 +434,8 @@ def main(argv):
         finish(root)
         return 0
     if command == "prepare":
-        files = [Path(p) for p in argv[3:8] + argv[9:10]]
-        return prepare(root, files, Path(argv[8]) if argv[8:] else None)
+        files = [Path(p) for p in argv[3:10] + argv[11:12]]
+        return prepare(root, files, Path(argv[10]) if argv[10:] else None)
     if command == "wine":
         return wine(root, argv[3:])
     return run_row(root, argv[3])

@@ -109,6 +109,32 @@ class MadeByAnother(Given):
 
 
 @dataclass(frozen=True)
+class LinkByAnother(Given):
+    """A symbolic link at `path`, which Windows sees as a reparse point,
+    owned by another user, to the directory `to` (made if need be)."""
+    path: str
+    to: str
+
+    def lay_out(self, box):
+        box.path(self.to).mkdir(parents=True, exist_ok=True)
+        link = box.path(self.path)
+        link.symlink_to(os.path.relpath(box.path(self.to), link.parent))
+        os.chown(link, OTHER_UID, -1, follow_symlinks=False)
+
+
+@dataclass(frozen=True)
+class FileByAnother(Given):
+    """A file made beforehand by another user, which every user may change
+    (0666)."""
+    path: str
+
+    def lay_out(self, box):
+        box.put(self.path, b"MZ")
+        box.path(self.path).chmod(0o666)
+        os.chown(box.path(self.path), OTHER_UID, -1)
+
+
+@dataclass(frozen=True)
 class SignedCopy(Given):
     """The signed copy of the program (tests/footprint/signing.sh) at
     `path`."""

@@ -14,9 +14,10 @@ from enum import Enum
 
 from calls import (EXPLORER_CALLS, RESTART_CALLS, RESTORE_CALLS, check_calls,
                    launch_calls, notice_calls)
-from given import (ExampleSetup, Given, MadeByAnother, NoSetupExe,
-                   NoSystemIni, OpenToAll, RestartRefused, SetupDated1975,
-                   SetupExe, SetupIsADirectory, SetupNotAProgram, SignedCopy,
+from given import (ExampleSetup, FileByAnother, Given, LinkByAnother,
+                   MadeByAnother, NoSetupExe, NoSystemIni, OpenToAll,
+                   RestartRefused, SetupDated1975, SetupExe,
+                   SetupIsADirectory, SetupNotAProgram, SignedCopy,
                    SystemIniImmutable, path_of)
 from winebox import LOCALE, PROGRAM
 
@@ -34,6 +35,14 @@ DBCS_LONG_ROOT = "C:\\Dorvanix\\" + "日本" * 35 + "\\" + "日本" * 35
 # directory every user may change, one made beforehand by another user.
 SHARED_PARENT = r"C:\Apps"
 SQUATTED_ROOT = r"C:\Dorvanix"
+# Links another user owns: an install directory, to a safe directory under
+# Program Files, and a directory above one, to Program Files.
+LINKED_ROOT, LINK_TARGET = r"C:\Dorvanix", r"C:\Program Files\Dorvanix Target"
+LINKED_ANCESTOR = r"C:\Lnk"
+# A DLL beside SETUP.EXE, which it would load first, that others may change.
+BESIDE_SETUP = INSTALLED_DIR + r"\VERSION.dll"
+# A network drive of the prepared Windows (winebox.py).
+NETWORK_ROOT = r"N:\Dorvanix"
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 ANOTHER_SHELL = r"C:\Program Files\Other\SHELL.EXE"
 
@@ -239,6 +248,37 @@ ROWS = [
         given=(MadeByAnother(SQUATTED_ROOT),), install_dir=SQUATTED_ROOT,
         armed=False, rebooted=True, restored=False,
         why=r"C:\Dorvanix is open to others: its owner is S-1-"),
+    # What Windows would really start: a link on the paths, which its owner
+    # may point elsewhere after the install; a file beside SETUP.EXE that
+    # another user may change; a drive that is not local and fixed.
+    Row("installer-linked-dir", installer=NSIS, layout=NT,
+        given=(LinkByAnother(LINKED_ROOT, LINK_TARGET),),
+        install_dir=LINKED_ROOT, armed=False, rebooted=True, restored=False),
+    Row("installer-linked-ancestor", installer=NSIS, layout=NT,
+        given=(LinkByAnother(LINKED_ANCESTOR, r"C:\Program Files"),),
+        install_dir=LINKED_ANCESTOR + r"\Dorvanix", armed=False,
+        rebooted=True, restored=False),
+    Row("installer-file-beside-setup", installer=NSIS, layout=NT,
+        given=(FileByAnother(BESIDE_SETUP),), armed=False, rebooted=True,
+        restored=False),
+    Row("installer-network-drive", installer=NSIS, layout=NT,
+        install_dir=NETWORK_ROOT, armed=False, rebooted=True,
+        restored=False),
+    Row("inno-linked-dir", installer=INNO, layout=NT, only="win64",
+        given=(LinkByAnother(LINKED_ROOT, LINK_TARGET),),
+        install_dir=LINKED_ROOT, armed=False, rebooted=True, restored=False,
+        why=LINKED_ROOT + " is a link"),
+    Row("inno-linked-ancestor", installer=INNO, layout=NT, only="win64",
+        given=(LinkByAnother(LINKED_ANCESTOR, r"C:\Program Files"),),
+        install_dir=LINKED_ANCESTOR + r"\Dorvanix", armed=False,
+        rebooted=True, restored=False, why=LINKED_ANCESTOR + " is a link"),
+    Row("inno-file-beside-setup", installer=INNO, layout=NT, only="win64",
+        given=(FileByAnother(BESIDE_SETUP),), armed=False, rebooted=True,
+        restored=False,
+        why=BESIDE_SETUP + " is open to others: its owner is S-1-"),
+    Row("inno-network-drive", installer=INNO, layout=NT, only="win64",
+        install_dir=NETWORK_ROOT, armed=False, rebooted=True,
+        restored=False, why="N: is not a local fixed drive (type 4)"),
     Row("installer-9x-shared-parent", installer=NSIS, only="win32",
         windows="win98", given=(OpenToAll(SHARED_PARENT),),
         install_dir=SHARED_PARENT + r"\Dorvanix",

@@ -191,6 +191,13 @@ class FuzzedWindows : public CheckApi {
     const Dword choices[] = {0x10, 0x20, 0x410, InvalidFileAttributes};
     const uint8_t kind = In.Byte();
     const Dword attributes = kind < 4 ? choices[kind] : In.Dword();
+    // After the listings, a name no listing gave: where a space leads, a
+    // program an unquoted shell would start, which must not be there.
+    if (Listed && Entries.count(fileName) == 0) {
+      if (attributes != InvalidFileAttributes && Doubt.empty())
+        Doubt = "a program where an unquoted shell looks";
+      return attributes;
+    }
     if (attributes == InvalidFileAttributes) Saw("unreadable attributes");
     if ((attributes & FileAttributeReparsePoint) != 0) Saw("a link");
     return attributes;
@@ -209,6 +216,8 @@ class FuzzedWindows : public CheckApi {
       OffLimits(found, sizeof *found);
       return InvalidHandle();
     }
+    Listing = Text(fileName);
+    Listing.pop_back();  // the directory and its backslash, without the *
     Found(kind == 0 ? u"." : In.String(), found);
     const auto search = reinterpret_cast<Handle>(intptr_t{0x5ea0} + NextFind++);
     Searches.insert(search);
@@ -347,6 +356,8 @@ class FuzzedWindows : public CheckApi {
   bool Ended = false;
   bool Listed = false;
   intptr_t NextFind = 0;
+  Text Listing;            // the directory of the last search, as asked
+  std::set<Text> Entries;  // the paths its listings gave
 
   void Record(std::string call) { Calls.push_back(std::move(call)); }
   void Saw(const char* danger) {
@@ -362,12 +373,13 @@ class FuzzedWindows : public CheckApi {
     return reported;
   }
   // A name as FindFirstFileW gives it, cut to its 260 characters, then
-  // unterminated.
-  static void Found(const Text& name, FindDataW* found) {
+  // unterminated; its path is an entry of a listing.
+  void Found(const Text& name, FindDataW* found) {
     std::memset(found, 0xA5, sizeof *found);
     const std::size_t length = std::min<std::size_t>(name.size(), 260);
     std::copy(name.begin(), name.begin() + length, found->FileName);
     if (length < 260) found->FileName[length] = 0;
+    Entries.insert(Listing + Text(name.c_str(), length).c_str());
   }
 };
 

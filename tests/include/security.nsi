@@ -1,7 +1,10 @@
-; Runs the cases of C:\cases.txt (three lines each: kind, first, second)
-; through handback.nsh's check of who may change what the next logon
-; starts, and writes one answer a line to C:\answers.txt. Built ANSI
-; (-DANSI) or Unicode, 32- or 64-bit.
+; Runs the cases of C:\cases.txt (three lines each: kind, HANDBACK.EXE's
+; path, the setup directory) and writes one answer a line to C:\answers.txt:
+; "check" asks handback-check.dll, as handback.nsh carries it, for its
+; answer, both paths made full and why; "arm" makes the whole
+; ${HandBackArm} call and tells its answer, the error flag and whether the
+; stack and registers were kept. Built ANSI (-DANSI) or Unicode, 32- or
+; 64-bit.
 !ifdef ANSI
 Unicode false
 !else
@@ -29,10 +32,10 @@ SilentInstall silent
 !macroend
 
 Section
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\handback-check.dll" "${HANDBACK_CHECK}"
   FileOpen $R8 "C:\cases.txt" r
   FileOpen $R9 "C:\answers.txt" w
-  ${CallArtificialFunction} HandBackUserSid_
-  Pop $R7
   ${Do}
     ClearErrors
     !insertmacro ReadCase $1
@@ -41,54 +44,10 @@ Section
     ${If} ${Errors}
       ${ExitDo}
     ${EndIf}
-    ${If} $1 == "parent" ; path
-      Push $2
-      ${CallArtificialFunction} HandBackParent_
-      Pop $0
-    ${ElseIf} $1 == "sddl" ; strict, security descriptor
-    ${OrIf} $1 == "acl" ; strict, the bytes of a DACL in hex (owner BA)
-      StrCpy $0 $3
-      ${If} $1 == "acl"
-        StrCpy $0 "O:BA"
-      ${EndIf}
-      System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w r0, i 1, *p .r4, p 0) i .r0'
-      ${If} $0 <> 0
-        System::Call 'advapi32::GetSecurityDescriptorOwner(p r4, *p .r5, *i)'
-        System::Call 'advapi32::GetSecurityDescriptorDacl(p r4, *i, *p .r6, *i)'
-        ${If} $1 == "acl"
-          StrLen $7 $3
-          IntOp $7 $7 / 2
-          System::Alloc $7
-          Pop $6
-          StrCpy $8 0
-          ${DoWhile} $8 < $7
-            IntOp $9 $8 * 2
-            StrCpy $9 $3 2 $9
-            IntOp $9 0x$9 + 0
-            IntPtrOp $0 $6 + $8
-            System::Call '*$0(&i1 r9)'
-            IntOp $8 $8 + 1
-          ${Loop}
-        ${EndIf}
-        Push $5
-        Push $6
-        Push $2
-        Push $R7
-        ${CallArtificialFunction} HandBackSecurityOpen_
-        Pop $0
-        ${If} $1 == "acl"
-          System::Free $6
-        ${EndIf}
-        System::Call 'kernel32::LocalFree(p r4)'
-      ${Else}
-        StrCpy $0 "no such descriptor"
-      ${EndIf}
-    ${ElseIf} $1 == "files" ; HANDBACK.EXE, SETUP.EXE
-      Push $2
-      Push $3
-      ${CallArtificialFunction} HandBackOpenToOthers_
-      Pop $0
-    ${ElseIf} $1 == "arm" ; HANDBACK.EXE, setup directory: the whole call
+    ${If} $1 == "check"
+      System::Call '$PLUGINSDIR\handback-check.dll::HandBackCheck(w r2, w r3, w .r4, w .r5, w .r6, i ${NSIS_MAX_STRLEN}) i .r0'
+      StrCpy $0 "$0|$4|$5|$6"
+    ${ElseIf} $1 == "arm"
       StrCpy $0 r0
       StrCpy $1 r1
       StrCpy $4 r4

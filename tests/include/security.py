@@ -1,21 +1,24 @@
 #!/usr/bin/env python3
-"""Who may change what the next logon starts: the check in both include
-files, run under Wine on cases of each kind.
+"""What the next logon would start, judged from inside each installer: both
+include files call handback-check.dll under Wine, on files laid out as an
+attacker would lay them out.
 
-    security.py ROOT
+    security.py ROOT CHECK_X86 CHECK_X64
 
 In a copy of the Windows that the end-to-end tests prepare in ROOT (see
 tests/e2e/e2e.py), builds tests/include/security.nsi (ANSI and Unicode
-32-bit, and amd64-unicode in a 64-bit Windows) and security.iss, and runs
-each on the same cases: the directory above a path, the rule on security
-descriptors written in SDDL, and files laid out in the prefix with Unix
-modes and owners, which Wine turns into owners and DACLs. Exits 77 where
-this machine cannot run the build's width under Wine; where it runs no
-32-bit program, only the amd64 installer runs.
+32-bit, and amd64-unicode in a 64-bit Windows) and security.iss around the
+DLLs CHECK_X86 and CHECK_X64, and runs each on the same cases, in code page
+932 (so that a double-byte path passes through an ANSI installer): the DLL's
+answer for paths laid out with Unix modes, owners and links (which Wine
+turns into owners, DACLs and reparse points) and a network drive; and whole
+${HandBackArm} calls, after which nothing may be armed but the form the
+check made full. Which rule judges which descriptor is the unit tests'
+matter. Exits 77 where this machine cannot run the build's width under
+Wine; where it runs no 32-bit program, only the amd64 installer runs.
 """
 
 import re
-import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -23,168 +26,161 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "tools"))
 from winebox import ISCC, WineBox, handed_out, windows  # noqa: E402
+from wineregistry import RUNONCE, ini_entry  # noqa: E402
 
-TI = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
-FA = "0x001F01FF"  # full access
+OTHER_UID = 12345
+LOCALE, CODE_PAGE = "ja_JP.UTF-8", "cp932"
+SAFE = r"C:\Program Files\Dorvanix 4"
+OPEN = re.escape(r"C:\Apps is open to others: S-1-1-0 may change it "
+                 "(rights 0x001301FF)")
 
-PARENTS = [
-    (r"C:\Program Files\Dorvanix 4\HANDBACK.EXE",
-     r"C:\Program Files\Dorvanix 4"),
-    (r"C:\Program Files", "C:\\"),
-    ("C:\\", ""),
-    ("C:\\X\\\\Setup", "C:\\X\\"),
-    ("C:\\X\\", "C:\\"),
-    (r"\\server\share\dir", r"\\server\share"),
-    (r"\\server\share", ""),
-    ("\\\\server\\share\\", ""),
-    ("SETUP.EXE", ""),
+
+def answer(way: int, exe: str | None, setup_dir: str | None,
+           why: str) -> str:
+    """The DLL's answer as the test installers write it, a pattern: the
+    paths made full exactly (None: whatever they are), why as a pattern."""
+    def exactly(path):
+        return ".*" if path is None else re.escape(path)
+    return r"\|".join([str(way), exactly(exe), exactly(setup_dir), why])
+
+
+# HANDBACK.EXE's path, the setup directory, and the answer.
+CHECKS = [
+    # Windows' way of installing: both files and all above them safe.
+    (SAFE + r"\HANDBACK.EXE", SAFE + r"\Setup",
+     answer(2, SAFE + r"\HANDBACK.EXE", SAFE + r"\Setup", "")),
+    # '/', '.', '..' and doubled separators name what Windows opens.
+    (r"C:\Program Files/Other\..\Dorvanix 4\\.\HANDBACK.EXE",
+     SAFE + r"/Setup/",
+     answer(2, SAFE + r"\HANDBACK.EXE", SAFE + "\\Setup\\", "")),
+    (r"C:\Apps/Dorvanix\HANDBACK.EXE", r"C:\Apps/Dorvanix\Setup",
+     answer(0, r"C:\Apps\Dorvanix\HANDBACK.EXE", r"C:\Apps\Dorvanix\Setup",
+            OPEN)),
+    (r"C:\Squatted\HANDBACK.EXE", r"C:\Squatted\Setup",
+     answer(0, r"C:\Squatted\HANDBACK.EXE", r"C:\Squatted\Setup",
+            re.escape(r"C:\Squatted is open to others: its owner is ")
+            + r"S-1-[-0-9]+")),
+    (r"C:\Writable\HANDBACK.EXE", r"C:\Writable\Setup",
+     answer(0, r"C:\Writable\HANDBACK.EXE", r"C:\Writable\Setup",
+            re.escape(r"C:\Writable\Setup\SETUP.EXE is open to others: "
+                      "S-1-1-0 may change it (rights ") + r"0x[0-9A-F]{8}\)")),
+    (r"C:\NoSetup\HANDBACK.EXE", r"C:\NoSetup\Setup",
+     answer(0, r"C:\NoSetup\HANDBACK.EXE", r"C:\NoSetup\Setup",
+            re.escape(r"C:\NoSetup\Setup\SETUP.EXE cannot be read "
+                      "(error 2)"))),
+    # A DLL beside SETUP.EXE, which it loads first, that others may change.
+    (r"C:\Beside\HANDBACK.EXE", r"C:\Beside\Setup",
+     answer(0, r"C:\Beside\HANDBACK.EXE", r"C:\Beside\Setup",
+            re.escape(r"C:\Beside\Setup\VERSION.dll is open to others: ")
+            + ".+")),
+    # Links, which their owner may point elsewhere after the check.
+    (r"C:\Linked\HANDBACK.EXE", r"C:\Linked\Setup",
+     answer(0, r"C:\Linked\HANDBACK.EXE", r"C:\Linked\Setup",
+            re.escape(r"C:\Linked is a link"))),
+    (r"C:\Lnk\Dorvanix 4\HANDBACK.EXE", r"C:\Lnk\Dorvanix 4\Setup",
+     answer(0, r"C:\Lnk\Dorvanix 4\HANDBACK.EXE",
+            r"C:\Lnk\Dorvanix 4\Setup", re.escape(r"C:\Lnk is a link"))),
+    # Not a local fixed drive, or not a full path.
+    (r"N:\Dorvanix\HANDBACK.EXE", r"N:\Dorvanix\Setup",
+     answer(0, None, None, r"N:.*")),
+    (r"\\server\share\HANDBACK.EXE", r"\\server\share\Setup",
+     answer(0, None, None, r".*\\\\server.*")),
+    ("HANDBACK.EXE", "Setup", answer(0, None, None, r"HANDBACK\.EXE .*")),
+    # A double-byte path, in an ANSI installer too, as an ASCII one.
+    (r"C:\Dorvanix表\HANDBACK.EXE", r"C:\Dorvanix表\Setup",
+     answer(2, r"C:\Dorvanix表\HANDBACK.EXE", r"C:\Dorvanix表\Setup", "")),
 ]
 
-# strict (1: a file or its own directory; 0: a directory above), the
-# descriptor, and why it is open ("" where it is not).
-SDDL = [
-    # Adding to a directory above is harmless; to its own, not.
-    ("1", "O:BAD:(A;;0x6;;;WD)", "S-1-1-0 may change it (rights 0x00000006)"),
-    ("0", "O:BAD:(A;;0x6;;;WD)", ""),
-    ("1", "O:BAD:(A;;GW;;;WD)", "S-1-1-0 may change it (rights 0x40000000)"),
-    ("0", "O:BAD:(A;;GW;;;WD)", ""),
-    # Replacing what the path names, or its security, counts everywhere.
-    ("0", "O:BAD:(A;;0x40;;;AU)",
-     "S-1-5-11 may change it (rights 0x00000040)"),
-    ("0", "O:BAD:(A;;SD;;;BU)",
-     "S-1-5-32-545 may change it (rights 0x00010000)"),
-    ("0", "O:BAD:(A;;WD;;;BU)",
-     "S-1-5-32-545 may change it (rights 0x00040000)"),
-    ("0", "O:BAD:(A;;WO;;;BU)",
-     "S-1-5-32-545 may change it (rights 0x00080000)"),
-    ("0", "O:BAD:(A;;GA;;;WD)", "S-1-1-0 may change it (rights 0x10000000)"),
-    ("0", "O:BAD:(A;;0x1301bf;;;AU)",
-     "S-1-5-11 may change it (rights 0x001301BF)"),
-    # Reading, running, attributes: no change to what runs.
-    ("1", "O:BAD:(A;;0x1201a9;;;WD)", ""),
-    # Only entries about the object itself count; deny entries never help.
-    ("1", "O:BAD:(A;OICIIO;FA;;;WD)", ""),
-    ("1", "O:BAD:(D;;FA;;;WD)(A;;FA;;;SY)", ""),
-    ("1", "O:BAD:(D;;FA;;;WD)(A;;FA;;;WD)",
-     f"S-1-1-0 may change it (rights {FA})"),
-    # Trusted principals, as entries and as owners.
-    ("1", "O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;PU)(A;;FA;;;CO)"
-     f"(A;;FA;;;{TI})", ""),
-    ("1", f"O:{TI}D:(A;;FA;;;SY)", ""),
-    ("1", "O:PUD:(A;;FA;;;SY)", ""),
-    ("0", "O:BUD:(A;;FA;;;SY)", "its owner is S-1-5-32-545"),
-    ("1", "D:(A;;FA;;;SY)", "it has no owner"),
-    ("0", "O:BA", "it has no DACL, so anyone may change it"),
+# Whole ${HandBackArm} calls (NSIS): the answer, the error flag clear,
+# registers and stack as they were.
+KEPT = ", errors clear, stack sentinel, registers r0 r1 r4 r9 R0"
+ARMS = [
+    (r"C:\Apps\Dorvanix\HANDBACK.EXE", r"C:\Apps\Dorvanix\Setup", "none"),
+    (r"C:\Apps/Dorvanix\HANDBACK.EXE", r"C:\Apps/Dorvanix\Setup", "none"),
+    ("HANDBACK.EXE", "Setup", "none"),
+    # Last: armed, in the form Windows opens.
+    (r"C:\Program Files/Dorvanix 4\.\HANDBACK.EXE", SAFE + r"\Setup\.",
+     "hand-back"),
 ]
+ARMED = (SAFE + r"\HANDBACK.EXE", SAFE + r"\Setup")
 
 
-def acl(*entries: tuple) -> str:
-    """A DACL's bytes in hex: each entry (type, flags, mask, its body
-    after the mask), Everyone's SID (S-1-1-0) after the body."""
-    everyone = bytes([1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0])
-    aces = b"".join(
-        bytes([kind, flags]) + (8 + len(body) + 12).to_bytes(2, "little")
-        + mask.to_bytes(4, "little") + body + everyone
-        for kind, flags, mask, body in entries)
-    return (bytes([2, 0]) + (8 + len(aces)).to_bytes(2, "little")
-            + len(entries).to_bytes(2, "little") + bytes(2) + aces).hex()
+def lay_out(box: WineBox):
+    drive = box.prefix / "drive_c"
 
-
-# Entries Wine's SDDL does not make: an allowing entry not understood counts
-# (an object entry, with no GUIDs; a callback entry); the denying forms and
-# anything inherit-only do not.
-ACLS = [
-    ("0", acl((5, 0, 0x1F01FF, bytes(4))),
-     "it has an entry of type 0x05 that is not understood"),
-    ("0", acl((9, 0, 0x1F01FF, b"")),
-     "it has an entry of type 0x09 that is not understood"),
-    ("1", acl((6, 0, 0x1F01FF, bytes(4)), (10, 0, 0x1F01FF, b""),
-              (12, 0, 0x1F01FF, bytes(4)), (5, 0x0B, 0x1F01FF, bytes(4))), ""),
-    ("1", acl((0, 0, 0x1200A9, b""), (0, 0x10, 0x2, b"")),
-     "S-1-1-0 may change it (rights 0x00000002)"),
-]
-
-# Files laid out from Linux (as root): HANDBACK.EXE's and SETUP.EXE's paths
-# and why the pair is open, a regular expression. The default directory, a
-# directory in a shared one (chmod 0777), one made beforehand by another
-# user, a file anyone may write, and a file that is not there.
-FILES = [
-    (r"C:\Program Files\Dorvanix 4\HANDBACK.EXE",
-     r"C:\Program Files\Dorvanix 4\Setup\SETUP.EXE", ""),
-    (r"C:\Apps\Dorvanix\HANDBACK.EXE", r"C:\Apps\Dorvanix\Setup\SETUP.EXE",
-     re.escape(r"C:\Apps is open to others: S-1-1-0 may change it "
-               "(rights 0x001301FF)")),
-    (r"C:\Squatted\HANDBACK.EXE", r"C:\Squatted\Setup\SETUP.EXE",
-     re.escape(r"C:\Squatted is open to others: its owner is ")
-     + r"S-1-[-0-9]+"),
-    (r"C:\Writable\HANDBACK.EXE", r"C:\Writable\Setup\SETUP.EXE",
-     re.escape(r"C:\Writable\Setup\SETUP.EXE is open to others: S-1-1-0 may "
-               "change it (rights ") + r"0x[0-9A-F]{8}\)"),
-    (r"C:\NoSetup\HANDBACK.EXE", r"C:\NoSetup\Setup\SETUP.EXE",
-     re.escape(r"C:\NoSetup\Setup\SETUP.EXE is open to others: its security "
-               "cannot be read (error 2)")),
-]
-
-# The whole NSIS call where others may change the files: nothing armed, the
-# error flag clear, registers and stack as they were.
-ARM = (r"C:\Apps\Dorvanix\HANDBACK.EXE", r"C:\Apps\Dorvanix\Setup",
-       "none, errors clear, stack sentinel, registers r0 r1 r4 r9 R0")
-
-
-def lay_out(drive: Path):
-    for exe, setup, _ in FILES:
-        for name in (exe, setup):
-            path = drive.joinpath(*name[3:].split("\\"))
-            path.parent.mkdir(parents=True, exist_ok=True)
-            if "NoSetup" not in name or name.endswith("HANDBACK.EXE"):
-                path.write_bytes(b"MZ")
+    def put(name: str, data=b"MZ"):
+        path = drive.joinpath(*name[3:].split("\\"))
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        return path
+    for top in ("Program Files\\Dorvanix 4", "Apps\\Dorvanix", "Squatted",
+                "Writable", "Beside", "Dorvanix表"):
+        put(f"C:\\{top}\\HANDBACK.EXE")
+        put(f"C:\\{top}\\Setup\\SETUP.EXE")
+    put(r"C:\NoSetup\HANDBACK.EXE")
+    (drive / "NoSetup/Setup").mkdir()
     (drive / "Apps").chmod(0o777)
-    shutil.chown(drive / "Squatted", 12345)
+    subprocess.run(["chown", str(OTHER_UID), str(drive / "Squatted")],
+                   check=True)
     (drive / "Writable/Setup/SETUP.EXE").chmod(0o666)
+    beside = put(r"C:\Beside\Setup\VERSION.dll")
+    beside.chmod(0o666)
+    subprocess.run(["chown", str(OTHER_UID), str(beside)], check=True)
+    (drive / "Linked").symlink_to("Program Files/Dorvanix 4")
+    (drive / "Lnk").symlink_to("Program Files")
+    for link in ("Linked", "Lnk"):
+        subprocess.run(["chown", "-h", str(OTHER_UID), str(drive / link)],
+                       check=True)
+    share = box.path(r"N:\Dorvanix")
+    for name in ("HANDBACK.EXE", "Setup/SETUP.EXE"):
+        (share / name).parent.mkdir(parents=True, exist_ok=True)
+        (share / name).write_bytes(b"MZ")
 
 
-class Pattern(str):
-    """An expected answer given as a regular expression."""
-
-
-def cases(nsis: bool) -> list[tuple]:
-    """(kind, first, second, expected answer) of each case."""
-    found = [("parent", path, "", parent) for path, parent in PARENTS]
-    found += [("sddl", strict, sddl, why) for strict, sddl, why in SDDL]
-    found += [("acl", strict, hexed, why) for strict, hexed, why in ACLS]
-    found += [("files", exe, setup, Pattern(why)) for exe, setup, why in FILES]
-    if nsis:
-        found.append(("arm", *ARM))
-    return found
-
-
-def expected(answer: str | None, want: str) -> bool:
-    if answer is None:
-        return False
-    return bool(re.fullmatch(want, answer)) if isinstance(want, Pattern) \
-        else answer == want
+def armed(box: WineBox) -> tuple:
+    """What the Windows of the copy would start: [boot]'s two entries in
+    the file (no mapping here) and the RunOnce value."""
+    profile = box.path(r"C:\windows\SYSTEM.INI").read_bytes()
+    return (ini_entry(profile, "boot", "shell"),
+            ini_entry(profile, "boot", "DorvanixSetupDir "),
+            box.values(RUNONCE).get("handback test setup"))
 
 
 def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
     """Runs one build on the cases; gives what went wrong."""
-    todo = cases(nsis)
+    todo = [("check", exe, setup_dir, want)
+            for exe, setup_dir, want in CHECKS]
+    if nsis:
+        todo += [("arm", exe, setup_dir, re.escape(way + KEPT))
+                 for exe, setup_dir, way in ARMS]
     drive = box.prefix / "drive_c"
-    (drive / "cases.txt").write_text(
-        "".join(f"{kind}\r\n{first}\r\n{second}\r\n"
-                for kind, first, second, _ in todo), "latin-1")
+    (drive / "cases.txt").write_bytes("".join(
+        f"{kind}\r\n{exe}\r\n{setup_dir}\r\n"
+        for kind, exe, setup_dir, _ in todo).encode(CODE_PAGE))
     answers = drive / "answers.txt"
     answers.unlink(missing_ok=True)
     box.put(r"C:\TEST.EXE", program.read_bytes())
-    subprocess.run([box.loader, r"C:\TEST.EXE"], env=box.env, timeout=120,
+    subprocess.run([box.loader, r"C:\TEST.EXE"],
+                   env=dict(box.env, LC_ALL=LOCALE), timeout=120,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    got = answers.read_text("latin-1").splitlines() if answers.exists() else []
+    got = (answers.read_bytes().decode(CODE_PAGE).splitlines()
+           if answers.exists() else [])
     got += [None] * (len(todo) - len(got))
-    return [f"{kind} {first!r} {second!r}: expected {why!r}, got {answer!r}"
-            for (kind, first, second, why), answer in zip(todo, got)
-            if not expected(answer, why)]
+    faults = [f"{kind} {exe!r} {setup_dir!r}: expected {want!r}, got "
+              f"{answer!r}" for (kind, exe, setup_dir, want), answer
+              in zip(todo, got)
+              if answer is None or not re.fullmatch(want, answer)]
+    if nsis:
+        after = armed(box)
+        if after != ARMED + (None,):
+            faults.append(f"armed afterwards: expected {ARMED + (None,)}, "
+                          f"got {after}")
+        # The next build starts from the file as it was.
+        box.put(r"C:\windows\SYSTEM.INI", box.stock_system_ini)
+    return faults
 
 
-def main(root: Path) -> int:
+def main(root: Path, check_x86: Path, check_x64: Path) -> int:
     """Runs the cases in the copy of the Windows prepared in `root` (the
     end-to-end tests' ROOT) that CTest hands this test."""
     if (root / "unavailable.txt").exists():
@@ -197,6 +193,8 @@ def main(root: Path) -> int:
               + "; ".join(changes[:8]))
         return 1
     here = Path(__file__).parent
+    dlls = [f"-DHANDBACK_CHECK_X86={check_x86}",
+            f"-DHANDBACK_CHECK_X64={check_x64}"]
     flavours = {"nsis-ansi32": ["-DANSI"], "nsis-unicode32": []}
     if box.env["WINEARCH"] == "win64":
         flavours["nsis-amd64"] = ["-XTarget amd64-unicode"]
@@ -207,22 +205,23 @@ def main(root: Path) -> int:
     builds = {}
     for name, args in flavours.items():
         builds[name] = box.root / f"{name}.exe"
-        box.compile(["makensis", "-V2", *args, f"-DOUTFILE={builds[name]}",
-                     str(here / "security.nsi")])
+        box.compile(["makensis", "-V2", "-WX", *args, *dlls,
+                     f"-DOUTFILE={builds[name]}", str(here / "security.nsi")])
     if box.inno_unavailable.exists():
         print(f"skipped: inno: {box.inno_unavailable.read_text()}")
     else:
         box.compile([box.loader, ISCC, "/Q", f"/I{windows(TOP / 'include')}",
-                     f"/O{windows(box.root)}",
-                     "/Fsecurity-inno", windows(here / "security.iss")])
+                     f"/DHandBackCheckX86={windows(check_x86)}",
+                     f"/O{windows(box.root)}", "/Fsecurity-inno",
+                     windows(here / "security.iss")])
         builds["inno"] = box.root / "security-inno.exe"
-    lay_out(box.prefix / "drive_c")
+    lay_out(box)
     passed, failed = 0, 0
     for name, program in builds.items():
         faults = run(box, program, name.startswith("nsis"))
         for fault in faults:
             print(f"FAULT {name}: {fault}")
-        total = len(cases(name.startswith("nsis")))
+        total = len(CHECKS) + (len(ARMS) + 1) * name.startswith("nsis")
         passed += total - len(faults)
         failed += len(faults)
         print(f"{name}: {total - len(faults)} of {total} cases as expected")
@@ -231,4 +230,4 @@ def main(root: Path) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main(Path(sys.argv[1]).resolve()))
+    sys.exit(main(*(Path(arg).resolve() for arg in sys.argv[1:4])))

@@ -452,6 +452,39 @@ TEST(CheckTest, UnquotedSpacesWhereOthersMayAddAProgram) {
   }
 }
 
+// A program already where an unquoted shell would look takes its place,
+// whoever may add files there now: C:\Vendor.exe for C:\Vendor Name\...,
+// C:\My.App itself, with its extension; never C:\Program Files.exe's
+// directory namesake.
+TEST(CheckTest, UnquotedSpacesWhereAProgramIsThere) {
+  struct {
+    std::string Product;  // the directory of HANDBACK.EXE
+    std::string There;    // a file already there
+    Expected Want;
+  } const rows[] = {
+      {"C:\\Vendor Name\\Prod",
+       "C:\\Vendor.exe",
+       {1,
+        "C:\\Vendor.exe is there, so an unquoted shell would start it "
+        "instead"}},
+      {"C:\\My.App Dir\\Prod",
+       "C:\\My.App",
+       {1,
+        "C:\\My.App is there, so an unquoted shell would start it "
+        "instead"}},
+      {"C:\\Vendor Name\\Prod", "C:\\Vendor", {2, ""}},
+      {"C:\\Vendor Name\\Prod", "C:\\Vendor Name.exe", {2, ""}},
+  };
+  for (const auto& row : rows) {
+    FakeCheckApi api;
+    api.Install(Utf16(row.Product), Safe(), Safe());
+    api.Objects[Utf16(row.There)] = {0x20, Safe()};
+    const Answer got =
+        Check(api, row.Product + "\\HANDBACK.EXE", row.Product + "\\Setup");
+    ExpectAnswer(got, row.Want, row.Product + ", " + row.There);
+  }
+}
+
 // Each directory a space leads to is judged once.
 TEST(CheckTest, EachDirectoryBeforeASpaceOnce) {
   FakeCheckApi api;

@@ -107,7 +107,7 @@ def minimal(top: Path, out: Path, language: str) -> Path:
     if len(blocks) != 1:
         sys.exit(f"docs/include.md has {len(blocks)} {language} "
                  "installers, not one")
-    script = out / f"my-setup.{language}"
+    script = out / f"my-setup.{ {'nsis': 'nsi'}.get(language, language) }"
     script.write_text(blocks[0], encoding="utf-8")
     return script
 
@@ -124,8 +124,8 @@ def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None):
     (archive / "x86").mkdir(parents=True)
     (archive / "x64").mkdir()
     (archive / "include").symlink_to((top / "include").resolve())
-    for build, width in ((x86, "x86"), (x64, "x64")):
-        (archive / width / "handback.exe").symlink_to(build.resolve())
+    for build, folder in ((x86, "x86"), (x64, "x64")):
+        (archive / folder / "handback.exe").symlink_to(build)
     source = (top / "examples/setup/resumed-setup.cpp").read_text()
     if WAKE not in source:
         sys.exit(f"resumed-setup.cpp no longer reads {WAKE!r}")
@@ -197,6 +197,7 @@ def check(out: Path, name: str) -> int:
         capture_output=True, text=True)
     print(done.stdout + done.stderr, end="")
     if done.returncode == SKIPPED:
+        print("skipped: " + re.findall(r"not tried: (.*)", done.stdout)[-1])
         return SKIPPED
     faults = [f"try-installer exited with {done.returncode}, not "
               f"{case.status}"] if done.returncode != case.status else []
@@ -214,7 +215,8 @@ def main(argv) -> int:
         return 0
     out, command = Path(argv[1]).resolve(), argv[2]
     if command == "prepare":
-        prepare(out, *map(Path, argv[3:6]), *argv[6:7])
+        prepare(out, *(Path(path).resolve() for path in argv[3:6]),
+                *argv[6:7])
         return 0
     return check(out, argv[3])
 

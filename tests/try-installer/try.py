@@ -13,8 +13,8 @@ TOP is an unpacked release archive, or a checkout: its include/, examples/,
 docs/include.md and try-installer (tools/ in a checkout) are used, with the
 builds X86 and X64 (a file that is not a program where a build is missing).
 SETUP.EXE is the example of examples/setup/, built as docs/arming.md says;
-the other is that example with its wake-up taken out. Every run starts its
-scratch Windows from a fresh one kept in OUT/windows. A case whose installer
+the other is that example with its wake-up taken out. Every run copies its
+scratch Windows from a fresh one kept in OUT/windows from run to run. A case whose installer
 this machine cannot build or run (a 32-bit one, where no 32-bit program
 runs) exits with 77, skipped.
 """
@@ -117,8 +117,12 @@ def windows(path: Path) -> str:
 
 
 def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None):
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
+    # The fresh Windows in OUT/windows stays while Wine is the same.
+    out.mkdir(parents=True, exist_ok=True)
+    for made in out.iterdir():
+        if made.name != "windows":
+            shutil.rmtree(made) if made.is_dir() and not made.is_symlink() \
+                else made.unlink()
     # The archive's layout, which the minimal installers name.
     archive = out / "handback"
     (archive / "x86").mkdir(parents=True)

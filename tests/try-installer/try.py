@@ -14,9 +14,9 @@ docs/include.md and try-installer (tools/ in a checkout) are used, with the
 builds X86 and X64 (a file that is not a program where a build is missing).
 SETUP.EXE is the example of examples/setup/, built as docs/arming.md says;
 the other is that example with its wake-up taken out. Every run copies its
-scratch Windows from a fresh one kept in OUT/windows from run to run. A case whose installer
-this machine cannot build or run (a 32-bit one, where no 32-bit program
-runs) exits with 77, skipped.
+scratch Windows from a fresh one kept in OUT/windows from run to run. A
+case whose installer this machine cannot build or run (a 32-bit one, where
+no 32-bit program runs) exits with 77, skipped.
 """
 
 import re
@@ -68,12 +68,15 @@ CASES = [
     # It lists no uninstaller.
     Case("minimal-nsis-amd64", "minimal-nsis", "amd64",
          expect=rows("none listed", (64,))),
-    # HANDBACK.EXE waits for a message that never comes.
+    # HANDBACK.EXE waits for a message that never comes; installed under
+    # C:\, where Windows would have answered none.
     Case("no-wake", "minimal-nsis", "amd64", setup="NO-WAKE",
-         options=("--layout", "nt"), status=1,
+         options=("--layout", "nt", "--switches", r"/S /D=C:\Quillmark"),
+         status=1,
          expect=(r"^XP to 11, UAC off .* still waiting .* FAIL$",
                  r"^FAIL nt: HANDBACK\.EXE still waiting, \d+ s after all it "
-                 r"started had ended")),
+                 r"started had ended",
+                 r"^warning nt: C:\\Quillmark lies outside Program Files")),
     Case("example-nsis-x86", "example-nsis", "x86"),
     Case("minimal-nsis-x86", "minimal-nsis", "x86",
          expect=rows("none listed")),
@@ -149,7 +152,8 @@ def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None):
         if case.installer == "example-nsis":
             run(["makensis", "-V2", "-WX", *target, f"-DHANDBACK_X86={x86}",
                  f"-DHANDBACK_X64={x64}", f"-DSETUP={setup}",
-                 f"-DOUTFILE={built}", top / "examples/nsis/dorvanix-setup.nsi"])
+                 f"-DOUTFILE={built}",
+                 top / "examples/nsis/dorvanix-setup.nsi"])
         elif case.installer == "minimal-nsis":
             script = minimal(top, out, "nsis")
             run(["makensis", "-V2", "-WX", *target,

@@ -5,15 +5,17 @@ never wakes HANDBACK.EXE.
 
     try.py list [amd64|x86]          the cases, or those of installers of
                                      that width
-    try.py OUT prepare TOP X86 X64 [amd64|x86]
-                                     build each case's installer in OUT
+    try.py OUT prepare TOP X86 X64 [amd64|x86 SETUP NO-WAKE]
+                                     build each case's installer in OUT, or
+                                     of one width, around these setups
     try.py OUT run CASE              run try-installer on it and check
 
 TOP is an unpacked release archive, or a checkout: its include/, examples/,
 docs/include.md and try-installer (tools/ in a checkout) are used, with the
 builds X86 and X64 (a file that is not a program where a build is missing).
-SETUP.EXE is the example of examples/setup/, built as docs/arming.md says;
-the other is that example with its wake-up taken out. Every run copies its
+SETUP.EXE is the example of examples/setup/, built as docs/arming.md says,
+and the other is that example with its wake-up taken out, unless they come
+built. Every run copies its
 scratch Windows from a fresh one kept in OUT/windows from run to run. A
 case whose installer this machine cannot build or run (a 32-bit one, where
 no 32-bit program runs) exits with 77, skipped.
@@ -119,7 +121,8 @@ def windows(path: Path) -> str:
     return "Z:" + str(path.resolve()).replace("/", "\\")
 
 
-def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None):
+def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None,
+            built=()):
     # The fresh Windows in OUT/windows stays while Wine is the same.
     out.mkdir(parents=True, exist_ok=True)
     for made in out.iterdir():
@@ -141,8 +144,12 @@ def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None):
     sources = {"SETUP": top / "examples/setup/resumed-setup.cpp",
                "NO-WAKE": out / "no-wake.cpp"}
     for name, setup_width in {(c.setup, c.width) for c in cases}:
-        run([COMPILERS[setup_width], *BUILD_SETUP, "-o",
-             out / f"{name}-{setup_width}.EXE", sources[name]])
+        setup = out / f"{name}-{setup_width}.EXE"
+        if built:
+            setup.symlink_to(built[list(sources).index(name)])
+        else:
+            run([COMPILERS[setup_width], *BUILD_SETUP, "-o", setup,
+                 sources[name]])
     why_not = runs_32bit() or (None if (top / ISCC).exists() or (
         Path(__file__).parents[2] / ISCC).exists() else "no ISCC.exe")
     for case in cases:
@@ -223,8 +230,10 @@ def main(argv) -> int:
         return 0
     out, command = Path(argv[1]).resolve(), argv[2]
     if command == "prepare":
-        prepare(out, *(Path(path).resolve() for path in argv[3:6]),
-                *argv[6:7])
+        top, x86, x64 = (Path(path).resolve() for path in argv[3:6])
+        width, *built = argv[6:] or [None]
+        prepare(out, top, x86, x64, width,
+                [Path(path).resolve() for path in built])
         return 0
     return check(out, argv[3])
 

@@ -2,12 +2,18 @@
 # Builds a release from clean: both Windows executables and both
 # handback-check.dll, signed when HANDBACK_SIGN_PFX names a certificate (see
 # scripts/sign.sh), each checked by the footprint test, in
-# build/release/handback-<version>-windows.zip with README.md, LICENSE, what
-# the repository tracks under include/, examples/ and docs/, and SHA256SUMS
-# of the executables and DLLs; the archive's own sum goes beside it.
-# A link in its README or docs to a file it does not carry fails the release.
+# build/release/handback-<version>-windows.zip, one folder
+# handback-<version>/ for installer authors: README.md, LICENSE,
+# try-installer, what the repository tracks under include/, examples/ and
+# docs/ (but docs/development.md), and SHA256SUMS of the executables and
+# DLLs; the archive's own sum goes beside it.
+# Its README and docs may name only what it carries: a link to a file it
+# lacks, or a file, preset or test command of the source repository named
+# in a section that does not say so, fails the release.
 # Then the archive proves itself: unpacked alone, its example installers are
-# built, with its include files, around its builds and hand back under Wine.
+# built, with its include files, around its builds and hand back under Wine;
+# every command block of its pages runs as written, in a folder of an
+# author's own; and try-installer tries the installers an author builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -43,40 +49,71 @@ done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/windows-x64/CMakeCache.txt")
 zip=handback-$version-windows.zip
-members+=(README.md README.md LICENSE LICENSE)
+members+=(README.md README.md LICENSE LICENSE try-installer tools/try-installer)
 while IFS= read -r -d '' file; do
   members+=("$file" "$file")
-done < <(git ls-files -z include examples docs)
+done < <(git ls-files -z include examples docs ':!docs/development.md')
 members+=(SHA256SUMS "$out/SHA256SUMS")
 
 # Fixed order, times and modes: the same files give the same archive bytes.
-/usr/bin/python3 - "$out/$zip" "$SOURCE_DATE_EPOCH" "${members[@]}" <<'EOF_PY'
+/usr/bin/python3 - "$out/$zip" "$SOURCE_DATE_EPOCH" "handback-$version" "${members[@]}" <<'EOF_PY'
 import os
 import posixpath
 import re
+import subprocess
 import sys
 import time
 import zipfile
 
-path, epoch, members = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+path, epoch, top, members = sys.argv[1], int(sys.argv[2]), sys.argv[3], \
+    sys.argv[4:]
 names, sources = members[::2], members[1::2]
+
+
+def folders(paths):
+    return {p[:m.start()] for p in paths for m in re.finditer("/", p)}
+
+
+carried = set(names) | folders(names)
+tracked = set(filter(None, subprocess.run(
+    ["git", "ls-files", "-z"], capture_output=True, text=True,
+    check=True).stdout.split("\0")))
+tracked |= folders(tracked)
 missing = []
 for name, source in zip(names, sources):
-    if name.endswith(".md"):
-        with open(source, encoding="utf-8") as file:
-            for target in re.findall(r"\]\(([^)\s]+)\)", file.read()):
-                if re.match(r"[a-z]+:|#", target):  # the web, or this page
-                    continue
-                wanted = posixpath.normpath(posixpath.join(
-                    posixpath.dirname(name), target.split("#")[0]))
-                if wanted not in names:
-                    missing.append(f"{name} links to {target}, which the "
-                                   "archive does not carry")
+    if not name.endswith(".md"):
+        continue
+    with open(source, encoding="utf-8") as file:
+        text = file.read()
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        if re.match(r"[a-z]+:|#", target):  # the web, or this page
+            continue
+        wanted = posixpath.normpath(posixpath.join(
+            posixpath.dirname(name), target.split("#")[0]))
+        if wanted not in names:
+            missing.append(f"{name} links to {target}, which the "
+                           "archive does not carry")
+    # What the source repository alone has may be named only in a section
+    # that says so.
+    text = re.sub(r"^```.*?^```$", "", text, flags=re.M | re.S)
+    for section in re.split(r"^#+ ", text, flags=re.M):
+        words = [word.strip(".,;:()").removeprefix("./").rstrip("/")
+                 for span in re.findall(r"`([^`]+)`", section)
+                 for word in re.split(r"[\s=]+", span)]
+        named = [word for word in words if word not in carried and (
+            word in tracked or word.startswith("build/"))]
+        named += re.findall(r"\bctest\b|\bpresets?\b|\btest command\b",
+                            section)
+        if named and "source repository" not in " ".join(section.split()):
+            missing.append(
+                f"{name}, section {section.splitlines()[0]!r}: names "
+                f"{', '.join(dict.fromkeys(named))}, which the archive does "
+                "not carry, without saying it is the source repository's")
 if missing:
     sys.exit("\n".join(dict.fromkeys(missing)))
 with zipfile.ZipFile(path, "w") as archive:
     for name, source in zip(names, sources):
-        info = zipfile.ZipInfo(name, time.gmtime(epoch)[:6])
+        info = zipfile.ZipInfo(f"{top}/{name}", time.gmtime(epoch)[:6])
         mode = 0o755 if os.stat(source).st_mode & 0o100 else 0o644
         info.external_attr = (0o100000 | mode) << 16
         with open(source, "rb") as file:
@@ -94,7 +131,13 @@ mkdir -p "$proof/unpacked"
 unzip -q "$out/$zip" -d "$proof/unpacked"
 cmake --build "$out/windows-x64" --target SetupStandIn Observer resumed-setup -j"$(nproc)" >/dev/null
 fixtures=$out/windows-x64/tests/e2e
-unpacked=$proof/unpacked
+# One folder, as the docs name it.
+unpacked=$proof/unpacked/handback-$version
+if [ "$(ls "$proof/unpacked")" != "handback-$version" ]; then
+  rm "$out/$zip"
+  echo "The archive does not unpack into handback-$version/ alone, and is removed." >&2
+  exit 1
+fi
 e2e=(/usr/bin/python3 tests/e2e/e2e.py "$proof/wine")
 disproved() {
   "${e2e[@]}" finish
@@ -104,7 +147,8 @@ disproved() {
 }
 if ! "${e2e[@]}" prepare "$unpacked/x64/handback.exe" "$fixtures/SetupStandIn.exe" \
   "$fixtures/Observer.exe" "$unpacked/x64/handback.exe" \
-  "$out/windows-x64/examples/setup/resumed-setup.exe" "$unpacked/examples" \
+  "$out/windows-x64/examples/setup/resumed-setup.exe" \
+  "$unpacked/x86/handback-check.dll" "$unpacked/x64/handback-check.dll" "$unpacked/examples" \
   "$unpacked/x86/handback.exe" >"$proof/prepare.log" 2>&1; then
   cat "$proof/prepare.log" >&2
   disproved ": its examples could not be built from it alone, or Wine could not run its x64 build."
@@ -121,11 +165,13 @@ for row in installer-nt inno-nt; do
 done
 [ $failed -eq 0 ] || disproved .
 
-# The minimal installers of docs/include.md, as an author builds them: taken
-# from the page's code blocks into a folder of the author's own, outside the
-# unpacked archive, and built around it with no warning: NSIS's as a 32-bit
-# and as a 64-bit installer, Inno Setup's (a 32-bit compiler, run in the
-# scratch Windows of the rows) where this machine runs 32-bit programs.
+# As an author works, in a folder of their own outside the unpacked archive:
+# the minimal installers of docs/include.md, taken from the page's code
+# blocks (the one fenced as nsis, the one fenced as iss), then every command
+# block of the archive's pages, as written (tools/docblocks.py): the example
+# SETUP.EXE, the installers, try-installer from scratch. A block that fails,
+# or a build that warns, fails the release; one that needs a 32-bit program
+# where none runs is not proved here.
 author=$PWD/$proof/author
 mkdir -p "$author"
 /usr/bin/python3 - "$unpacked/docs/include.md" "$author" <<'EOF_PY' || disproved .
@@ -141,29 +187,33 @@ for language, script in (("nsis", "my-setup.nsi"), ("iss", "my-setup.iss")):
     with open(f"{folder}/{script}", "w", encoding="utf-8") as out:
         out.write(blocks[0])
 EOF_PY
-archive=$PWD/$unpacked
-setup=$PWD/$fixtures/SetupStandIn.exe
-for target in "" "-XTarget amd64-unicode"; do
-  (cd "$author" && makensis -V2 -WX ${target:+"$target"} -DHANDBACK="$archive" \
-    -DSETUP="$setup" my-setup.nsi) >"$proof/author-nsis.log" 2>&1 || {
-    cat "$proof/author-nsis.log" >&2
-    disproved ": the minimal NSIS installer of docs/include.md did not build ${target:-as a 32-bit installer} without a warning."
-  }
+/usr/bin/python3 tools/docblocks.py "$unpacked" "$author" ||
+  disproved ": a command of its pages failed from the archive (above)."
+
+# try-installer from the archive on what an author builds: both examples,
+# the minimal installers of docs/include.md (they pass) and one whose
+# SETUP.EXE never wakes HANDBACK.EXE (it fails, naming it still waiting);
+# the same cases as the repository's tests, and the 32-bit ones.
+try=(/usr/bin/python3 tests/try-installer/try.py "$proof/try")
+"${try[@]}" prepare "$unpacked" "$unpacked/x86/handback.exe" "$unpacked/x64/handback.exe" \
+  "$unpacked/x86/handback-check.dll" "$unpacked/x64/handback-check.dll" \
+  >"$proof/try.log" 2>&1 || {
+  cat "$proof/try.log" >&2
+  disproved ": the installers to try could not be built from it."
+}
+for case in $(/usr/bin/python3 tests/try-installer/try.py list | tr ';' ' '); do
+  status=0
+  "${try[@]}" run "$case" >"$proof/try-$case.log" 2>&1 || status=$?
+  case $status in
+  0) echo "Proved from the archive alone: try-installer on $case" ;;
+  77) echo "Not proved here: try-installer on $case ($(tail -1 "$proof/try-$case.log"))" ;;
+  *)
+    cat "$proof/try-$case.log" >&2
+    failed=1
+    ;;
+  esac
 done
-echo "Built from docs/include.md, outside the archive: my-setup.nsi, 32-bit and 64-bit"
-iscc=$PWD/tools/innosetup/node_modules/innosetup/bin/ISCC.exe
-windows=$PWD/$proof/wine/0/prefix
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  (cd "$author" && WINEPREFIX=$windows WINEDEBUG=-all /usr/lib/wine/wine "$iscc" \
-    "/IZ:$archive/include" "/DHANDBACK=Z:$archive" "/DSETUP=Z:$setup" my-setup.iss) \
-    >"$proof/author-inno.log" 2>&1 && ! grep -q Warning "$proof/author-inno.log" || {
-    cat "$proof/author-inno.log" >&2
-    disproved ": the minimal Inno Setup installer of docs/include.md did not build without a warning."
-  }
-  echo "Built from docs/include.md, outside the archive: my-setup.iss"
-else
-  echo "Not proved here: my-setup.iss of docs/include.md (Inno Setup's compiler is a 32-bit program, which this machine cannot run)"
-fi
+[ $failed -eq 0 ] || disproved .
 "${e2e[@]}" finish
 
 (cd "$out" && sha256sum "$zip" >"$zip.sha256")

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Runs every command block of an unpacked release archive's pages as an
+author would: as written, in a folder of their own outside the archive.
+
+    docblocks.py ARCHIVE AUTHOR
+
+ARCHIVE is the unpacked handback-<version>/ folder, AUTHOR the author's
+folder, where each block runs. A block is a command where its first word is
+a program (found on PATH, ISCC, or a path such as /path/to/...); the others
+(scripts, logs, traces, tables) are not run. The pages' placeholders stand
+for real paths: /path/to/handback-<version> (C:/handback-<version> for
+ISCC.exe) for ARCHIVE, /path/to/SETUP.EXE for AUTHOR/SETUP.EXE, which the
+block that builds the example SETUP.EXE makes; any other fails. Blocks run
+in the order an author works: compilers, then installers, then the rest
+(such as try-installer), each kind in page order. A block that fails, or a
+compiler that warns, fails the run; one that ends with 77 (try-installer
+where no layout can run here) or needs ISCC.exe where 32-bit programs do
+not run is reported as not proved here.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+TOP = Path(__file__).resolve().parents[1]
+ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
+WINE32 = "/usr/lib/wine/wine"
+SKIPPED = 77
+COMPILERS = ("x86_64-w64-mingw32-g++", "i686-w64-mingw32-g++", "cmake")
+INSTALLERS = ("makensis", "ISCC", "ISCC.exe")
+
+
+def blocks(text: str):
+    """(line, text) of each code block: indented by four or more after a
+    blank line, or fenced without a language or as shell."""
+    lines = text.split("\n")
+    at = 0
+    while at < len(lines):
+        line = lines[at]
+        if line.startswith("```"):
+            end = lines.index("```", at + 1)
+            if line[3:].strip() in ("", "sh", "bash"):
+                yield at + 1, "\n".join(lines[at + 1:end])
+            at = end + 1
+        elif line.startswith("    ") and line.strip() and (
+                at == 0 or not lines[at - 1].strip()):
+            end = at
+            while end < len(lines) and (lines[end].startswith("    ")
+                                        or not lines[end].strip()):
+                end += 1
+            yield at + 1, textwrap.dedent("\n".join(lines[at:end])).strip()
+            at = end
+        else:
+            at += 1
+
+
+def kind(command: str) -> int | None:
+    """The order an author runs a block in; None: not a command."""
+    first = command.split()[0]
+    if first in COMPILERS:
+        return 0
+    if first in INSTALLERS:
+        return 1
+    if shutil.which(first) or first.startswith(("/path/to/", "./")):
+        return 2
+    return None
+
+
+def stand_in(command: str, archive: Path, author: Path) -> str:
+    """The block with real paths for its placeholders; ISCC run under
+    Wine."""
+    version = archive.name
+    drive = "Z:" + str(archive)
+    for placeholder, path in ((f"/path/to/{version}", str(archive)),
+                              (f"C:/{version}", drive),
+                              ("C:/path/to/SETUP.EXE",
+                               f"Z:{author}/SETUP.EXE"),
+                              ("/path/to/SETUP.EXE", f"{author}/SETUP.EXE")):
+        command = command.replace(placeholder, path)
+    left = re.findall(r"\S*(?:/path/to/|C:/path/|C:/handback-)\S*", command)
+    if left:
+        raise ValueError(f"no real path stands for {', '.join(left)}")
+    return re.sub(r"^ISCC(\.exe)?\b", f"{WINE32} {ISCC}", command)
+
+
+def main(argv) -> int:
+    archive, author = Path(argv[1]).resolve(), Path(argv[2]).resolve()
+    pages = [archive / "README.md", *sorted((archive / "docs").glob("*.md"))]
+    found = []
+    for page in pages:
+        for line, block in blocks(page.read_text(encoding="utf-8")):
+            if block and kind(block) is not None:
+                found.append((kind(block), page.relative_to(archive), line,
+                              block))
+    env = dict(os.environ, WINEPREFIX=str(author / "iscc"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=")
+    failed = 0
+    for order, page, line, block in sorted(found, key=lambda f: f[0]):
+        where = f"{page}:{line}: {block.splitlines()[0]}"
+        try:
+            command = stand_in(block, archive, author)
+        except ValueError as error:
+            print(f"FAILED {where}: {error}")
+            failed = 1
+            continue
+        if order == 1 and block.startswith("ISCC") and not runs_32bit(env):
+            print(f"Not proved here: {where} (ISCC.exe is a 32-bit program, "
+                  "which this machine cannot run)")
+            continue
+        done = subprocess.run(["bash", "-e", "-o", "pipefail", "-c",
+                               command], cwd=author, env=env,
+                              capture_output=True, text=True,
+                              errors="replace")
+        output = done.stdout + done.stderr
+        warned = order < 2 and "warning" in output.lower()
+        if done.returncode == SKIPPED:
+            print(f"Not proved here: {where}\n{output}")
+        elif done.returncode != 0 or warned:
+            print(f"FAILED {where} (exit {done.returncode}"
+                  f"{', a warning' if warned else ''}):\n{command}\n{output}")
+            failed = 1
+        else:
+            print(f"Ran from the archive: {where}")
+            if order == 2:
+                print(output)
+    return failed
+
+
+def runs_32bit(env: dict) -> bool:
+    """Whether 32-bit programs run here; where they do, ISCC.exe gets a
+    Windows of its own."""
+    try:
+        subprocess.run([WINE32, "--version"], capture_output=True)
+    except OSError:
+        return False
+    if not Path(env["WINEPREFIX"]).exists():
+        subprocess.run([WINE32, "wineboot", "-i"], env=env,
+                       capture_output=True, check=True)
+    return True
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -5,14 +5,16 @@ never wakes HANDBACK.EXE.
 
     try.py list [amd64|x86]          the cases, or those of installers of
                                      that width
-    try.py OUT prepare TOP X86 X64 [amd64|x86 SETUP NO-WAKE]
+    try.py OUT prepare TOP X86 X64 CHECK_X86 CHECK_X64
+           [amd64|x86 SETUP NO-WAKE]
                                      build each case's installer in OUT, or
                                      of one width, around these setups
     try.py OUT run CASE              run try-installer on it and check
 
 TOP is an unpacked release archive, or a checkout: its include/, examples/,
 docs/include.md and try-installer (tools/ in a checkout) are used, with the
-builds X86 and X64 (a file that is not a program where a build is missing).
+builds X86 and X64 (a file that is not a program where a build is missing)
+and the check's DLLs CHECK_X86 and CHECK_X64.
 SETUP.EXE is the example of examples/setup/, built as docs/arming.md says,
 and the other is that example with its wake-up taken out, unless they come
 built. Every run copies its
@@ -124,7 +126,7 @@ def windows(path: Path) -> str:
     return "Z:" + str(path.resolve()).replace("/", "\\")
 
 
-def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None,
+def prepare(out: Path, top: Path, builds: list[Path], width=None,
             built=()):
     # The fresh Windows in OUT/windows stays while Wine is the same.
     out.mkdir(parents=True, exist_ok=True)
@@ -132,13 +134,16 @@ def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None,
         if made.name != "windows":
             shutil.rmtree(made) if made.is_dir() and not made.is_symlink() \
                 else made.unlink()
-    # The archive's layout, which the minimal installers name.
+    # The archive's layout, which the minimal installers name; include/ a
+    # copy, as the include files find the check's DLLs beside it.
     archive = out / "handback"
-    (archive / "x86").mkdir(parents=True)
-    (archive / "x64").mkdir()
-    (archive / "include").symlink_to((top / "include").resolve())
-    for build, folder in ((x86, "x86"), (x64, "x64")):
+    shutil.copytree(top / "include", archive / "include")
+    x86, x64, check_x86, check_x64 = builds
+    for folder, build, check in (("x86", x86, check_x86),
+                                 ("x64", x64, check_x64)):
+        (archive / folder).mkdir()
         (archive / folder / "handback.exe").symlink_to(build)
+        (archive / folder / "handback-check.dll").symlink_to(check)
     source = (top / "examples/setup/resumed-setup.cpp").read_text()
     if WAKE not in source:
         sys.exit(f"resumed-setup.cpp no longer reads {WAKE!r}")
@@ -162,6 +167,8 @@ def prepare(out: Path, top: Path, x86: Path, x64: Path, width=None,
         if case.installer == "example-nsis":
             run(["makensis", "-V2", "-WX", *target, f"-DHANDBACK_X86={x86}",
                  f"-DHANDBACK_X64={x64}", f"-DSETUP={setup}",
+                 f"-DHANDBACK_CHECK_X86={check_x86}",
+                 f"-DHANDBACK_CHECK_X64={check_x64}",
                  f"-DOUTFILE={built}",
                  top / "examples/nsis/dorvanix-setup.nsi"])
         elif case.installer == "minimal-nsis":
@@ -194,7 +201,9 @@ def iscc(out: Path, top: Path, archive: Path, case: Case, setup: Path):
         script = top / "examples/inno/dorvanix-setup.iss"
         defines = [f"/I{windows(top / 'include')}",
                    f"/DHANDBACK_X86={windows(archive / 'x86/handback.exe')}",
-                   f"/DHANDBACK_X64={windows(archive / 'x64/handback.exe')}"]
+                   f"/DHANDBACK_X64={windows(archive / 'x64/handback.exe')}",
+                   "/DHandBackCheckX86="
+                   + windows(archive / "x86/handback-check.dll")]
     else:
         script = minimal(top, out, "iss")
         defines = [f"/I{windows(archive / 'include')}",
@@ -235,9 +244,9 @@ def main(argv) -> int:
         return 0
     out, command = Path(argv[1]).resolve(), argv[2]
     if command == "prepare":
-        top, x86, x64 = (Path(path).resolve() for path in argv[3:6])
-        width, *built = argv[6:] or [None]
-        prepare(out, top, x86, x64, width,
+        top, *builds = (Path(path).resolve() for path in argv[3:8])
+        width, *built = argv[8:] or [None]
+        prepare(out, top, builds, width,
                 [Path(path).resolve() for path in built])
         return 0
     return check(out, argv[3])

@@ -91,9 +91,10 @@ Section
   !insertmacro FailOnError "prepare to resume after the restart"
   DetailPrint "Setup resumes after the restart by: $0"
   StrCpy $Resume $0
-  ; A silent install shows nothing: the answer stays with the listing, for
-  ; whoever must later tell why setup did or did not resume.
+  ; A silent install shows nothing: the answer and why stay with the
+  ; listing, for whoever must later tell why setup did or did not resume.
   WriteRegStr HKLM "${UNINSTALL}" "HandBackWay" $0
+  WriteRegStr HKLM "${UNINSTALL}" "HandBackWhy" $HandBackWhy
   ; Others may change the files here: the user starts setup by hand.
   ${If} $0 == "none"
     MessageBox MB_OK|MB_ICONINFORMATION "Setup cannot start again by itself \

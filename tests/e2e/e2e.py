@@ -143,10 +143,14 @@ def install(box: WineBox, row: Row, installed: dict):
     installed["RunOnce after the installer"] = run_once(box)
     if not row.armed and box.env["WINEARCH"] == "win64":
         installed["armed in the 32-bit view"] = armed_in_32bit_view(box)
-    if row.why:
+    if row.why and row.installer == INNO:
         log = read(box.path(INNO_LOG), b"").decode("utf-8", "replace")
         installed["why"] = next(iter(re.findall(
             r"HandBackWay: (.*?)\r?$", log, re.M)), None)
+    elif row.why:  # the NSIS example keeps both with its listing
+        listed = box.listing(row.installer.value)
+        installed["why"] = (f"{listed.get('handbackway')}: "
+                            f"{listed.get('handbackwhy')}")
 
 
 def uninstall(box: WineBox, row: Row, installed: dict):
@@ -258,7 +262,7 @@ def check(row: Row, before: bytes | None, seen, calls,
             expect(what, installed.get(what), value)
         if row.why and not (installed.get("why") or "").startswith(
                 "none: " + row.why):
-            faults.append(f"the installer's log: expected 'none: {row.why}"
+            faults.append(f"the installer's reason: expected 'none: {row.why}"
                           f"...', got {installed.get('why')!r}")
     expect("exit status", seen.status, 0)
     if boot_before is not None:

@@ -43,6 +43,12 @@ LINKED_ANCESTOR = r"C:\Lnk"
 BESIDE_SETUP = INSTALLED_DIR + r"\VERSION.dll"
 # A network drive of the prepared Windows (winebox.py).
 NETWORK_ROOT = r"N:\Dorvanix"
+# Why the installers arm nothing there, as they say it (the start of it).
+SHARED_OPEN = (SHARED_PARENT + " is open to others: S-1-1-0 may change it "
+               "(rights 0x001301FF)")
+SQUATTED_OPEN = SQUATTED_ROOT + " is open to others: its owner is S-1-"
+BESIDE_OPEN = BESIDE_SETUP + " is open to others: its owner is S-1-"
+NETWORK_NOT_LOCAL = "N: is not a local fixed drive (type 4)"
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 ANOTHER_SHELL = r"C:\Program Files\Other\SHELL.EXE"
 
@@ -95,7 +101,7 @@ class Row:
     installer_status: int = 0
     armed: bool = True       # it arms the hand-back or RunOnce; otherwise
                              # nothing (its answer: none)
-    why: str | None = None   # why, as Inno Setup's log says it
+    why: str | None = None   # why, as the installer keeps it (the start)
     rebooted: bool = False   # it arms no shell: Windows restarts (wineboot
                              # -r, which runs RunOnce)
     other_shell: str | None = None  # another product's, armed meanwhile
@@ -230,40 +236,38 @@ ROWS = [
     Row("installer-shared-parent", installer=NSIS, layout=NT,
         given=(OpenToAll(SHARED_PARENT),),
         install_dir=SHARED_PARENT + r"\Dorvanix", armed=False,
-        rebooted=True, restored=False),
+        rebooted=True, restored=False, why=SHARED_OPEN),
     Row("installer-squatted-dir", installer=NSIS, layout=NT,
         given=(MadeByAnother(SQUATTED_ROOT),), install_dir=SQUATTED_ROOT,
-        armed=False, rebooted=True, restored=False),
+        armed=False, rebooted=True, restored=False, why=SQUATTED_OPEN),
     Row("installer-uac-shared-parent", installer=NSIS, layout=NT,
         enable_lua=1, given=(OpenToAll(SHARED_PARENT),),
         install_dir=SHARED_PARENT + r"\Dorvanix", armed=False,
-        rebooted=True, restored=False),
+        rebooted=True, restored=False, why=SHARED_OPEN),
     Row("inno-shared-parent", installer=INNO, layout=NT_WOW,
         given=(OpenToAll(SHARED_PARENT),),
         install_dir=SHARED_PARENT + r"\Dorvanix", armed=False,
-        rebooted=True, restored=False,
-        why=r"C:\Apps is open to others: S-1-1-0 may change it "
-        "(rights 0x001301FF)"),
+        rebooted=True, restored=False, why=SHARED_OPEN),
     Row("inno-squatted-dir", installer=INNO, layout=NT_WOW, only="win64",
         given=(MadeByAnother(SQUATTED_ROOT),), install_dir=SQUATTED_ROOT,
-        armed=False, rebooted=True, restored=False,
-        why=r"C:\Dorvanix is open to others: its owner is S-1-"),
+        armed=False, rebooted=True, restored=False, why=SQUATTED_OPEN),
     # What Windows would really start: a link on the paths, which its owner
     # may point elsewhere after the install; a file beside SETUP.EXE that
     # another user may change; a drive that is not local and fixed.
     Row("installer-linked-dir", installer=NSIS, layout=NT,
         given=(LinkByAnother(LINKED_ROOT, LINK_TARGET),),
-        install_dir=LINKED_ROOT, armed=False, rebooted=True, restored=False),
+        install_dir=LINKED_ROOT, armed=False, rebooted=True, restored=False,
+        why=LINKED_ROOT + " is a link"),
     Row("installer-linked-ancestor", installer=NSIS, layout=NT,
         given=(LinkByAnother(LINKED_ANCESTOR, r"C:\Program Files"),),
         install_dir=LINKED_ANCESTOR + r"\Dorvanix", armed=False,
-        rebooted=True, restored=False),
+        rebooted=True, restored=False, why=LINKED_ANCESTOR + " is a link"),
     Row("installer-file-beside-setup", installer=NSIS, layout=NT,
         given=(FileByAnother(BESIDE_SETUP),), armed=False, rebooted=True,
-        restored=False),
+        restored=False, why=BESIDE_OPEN),
     Row("installer-network-drive", installer=NSIS, layout=NT,
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
-        restored=False),
+        restored=False, why=NETWORK_NOT_LOCAL),
     Row("inno-linked-dir", installer=INNO, layout=NT, only="win64",
         given=(LinkByAnother(LINKED_ROOT, LINK_TARGET),),
         install_dir=LINKED_ROOT, armed=False, rebooted=True, restored=False,
@@ -274,11 +278,10 @@ ROWS = [
         rebooted=True, restored=False, why=LINKED_ANCESTOR + " is a link"),
     Row("inno-file-beside-setup", installer=INNO, layout=NT, only="win64",
         given=(FileByAnother(BESIDE_SETUP),), armed=False, rebooted=True,
-        restored=False,
-        why=BESIDE_SETUP + " is open to others: its owner is S-1-"),
+        restored=False, why=BESIDE_OPEN),
     Row("inno-network-drive", installer=INNO, layout=NT, only="win64",
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
-        restored=False, why="N: is not a local fixed drive (type 4)"),
+        restored=False, why=NETWORK_NOT_LOCAL),
     Row("installer-9x-shared-parent", installer=NSIS, only="win32",
         windows="win98", given=(OpenToAll(SHARED_PARENT),),
         install_dir=SHARED_PARENT + r"\Dorvanix",

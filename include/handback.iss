@@ -142,8 +142,11 @@ begin
   Result := (HandBackBack = HandBackPath) and (Length(HandBackAnsi) < 260);
 end;
 
-function HandBackCheckDll(HandBackExe, HandBackSetupDir, HandBackFullExe,
-  HandBackFullSetupDir, HandBackReasonOut: String; HandBackChars: Cardinal): Integer;
+{ handback-check.dll's one function: both paths as given, three buffers of
+  HandBackChars characters for both made full and why; 0, 1 or 2. }
+function HandBackCheckDll(HandBackGivenExe, HandBackGivenSetupDir,
+  HandBackExeBuffer, HandBackSetupDirBuffer, HandBackWhyBuffer: String;
+  HandBackChars: Cardinal): Integer;
   external 'HandBackCheck@files:handback-check.dll stdcall delayload setuponly';
 
 { A text the DLL wrote, up to its terminating zero. }

@@ -89,6 +89,14 @@ class ExampleSetup(SetupExe):
 # --- anything else ---------------------------------------------------------
 
 @dataclass(frozen=True)
+class CheckCannotLoad(Given):
+    """Windows loads no handback-check.dll: Wine is told it is disabled, as
+    a DLL an installer carries may fail to load (blocked, damaged)."""
+    def lay_out(self, box):
+        box.env["WINEDLLOVERRIDES"] += ";handback-check="
+
+
+@dataclass(frozen=True)
 class OpenToAll(Given):
     """A directory made beforehand that every user may change (0777)."""
     path: str

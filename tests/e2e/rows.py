@@ -14,9 +14,9 @@ from enum import Enum
 
 from calls import (EXPLORER_CALLS, RESTART_CALLS, RESTORE_CALLS, check_calls,
                    launch_calls, notice_calls)
-from given import (ExampleSetup, FileByAnother, Given, LinkByAnother,
-                   MadeByAnother, NoSetupExe, NoSystemIni, OpenToAll,
-                   RestartRefused, SetupDated1975, SetupExe,
+from given import (CheckCannotLoad, ExampleSetup, FileByAnother, Given,
+                   LinkByAnother, MadeByAnother, NoSetupExe, NoSystemIni,
+                   OpenToAll, RestartRefused, SetupDated1975, SetupExe,
                    SetupIsADirectory, SetupNotAProgram, SignedCopy,
                    SystemIniImmutable, path_of)
 from winebox import LOCALE, PROGRAM
@@ -268,6 +268,10 @@ ROWS = [
     Row("installer-network-drive", installer=NSIS, layout=NT,
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
         restored=False, why=NETWORK_NOT_LOCAL),
+    # A check that cannot run counts as a doubt: nothing armed.
+    Row("installer-check-cannot-load", installer=NSIS, layout=NT,
+        given=(CheckCannotLoad(),), armed=False, rebooted=True,
+        restored=False, why="handback-check.dll could not run"),
     Row("inno-linked-dir", installer=INNO, layout=NT, only="win64",
         given=(LinkByAnother(LINKED_ROOT, LINK_TARGET),),
         install_dir=LINKED_ROOT, armed=False, rebooted=True, restored=False,
@@ -282,6 +286,9 @@ ROWS = [
     Row("inno-network-drive", installer=INNO, layout=NT, only="win64",
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
         restored=False, why=NETWORK_NOT_LOCAL),
+    Row("inno-check-cannot-load", installer=INNO, layout=NT, only="win64",
+        given=(CheckCannotLoad(),), armed=False, rebooted=True,
+        restored=False, why="handback-check.dll could not run"),
     Row("installer-9x-shared-parent", installer=NSIS, only="win32",
         windows="win98", given=(OpenToAll(SHARED_PARENT),),
         install_dir=SHARED_PARENT + r"\Dorvanix",

@@ -14,8 +14,8 @@
 ; or 'RunOnce', or 'none' (nothing armed) where a user who is not trusted
 ; may change what the next logon would start, as handback-check.dll judges
 ; it (beside include/ in the archive, or named by HandBackCheckX86); it
-; answers once the files are installed, is checked again at ssPostInstall,
-; and logs which way and why. Both paths are armed made full. The script
+; answers once the files are installed, as of then, and logs which way and
+; why (HandBackWhy). Both paths are armed made full. The script
 ; installs the x64 build in 64-bit install mode and the x86 build otherwise.
 ;
 ; Every Inno Setup installer is a 32-bit program: on 64-bit Windows its [INI]
@@ -304,41 +304,6 @@ begin
   else
     RegDeleteValue(HKLM64, HandBackMappedKey('DorvanixSetupDir '),
                    'DorvanixSetupDir ');
-end;
-
-{ The answer holds for the files and rights as they were when the entries
-  were written, after [Files]. Setup's [Run] entries (but those flagged
-  postinstall) belong to the installation, which ssPostInstall follows: the
-  check runs again there, and where its answer no longer allows what was
-  armed, that is undone and the way is 'none'. The script's own
-  CurStepChanged runs after this one, so what it changes is not seen. }
-<event('CurStepChanged')>
-procedure HandBackCurStepChanged(HandBackStep: TSetupStep);
-var
-  HandBackReason: String;
-  HandBackAnswer: Integer;
-begin
-  if (HandBackStep <> ssPostInstall) or (HandBackChosen = '')
-     or (HandBackChosen = 'none') then
-    Exit;
-  HandBackAnswer := HandBackCheck(HandBackReason);
-  if (HandBackAnswer = 2)
-     or ((HandBackAnswer = 1) and (HandBackChosen = 'RunOnce')) then
-    Exit;
-  if HandBackChosen = 'hand-back' then
-  begin
-    if not HandBackSetBootEntry('shell', 'EXPLORER.EXE') then
-      HandBackReason := HandBackReason + '; the shell could not be given back';
-    HandBackDeleteSetupDir;
-  end
-  else if IsWin64 then
-    RegDeleteValue(HKLM64, '{#HandBackRunOnceKey}', '{#HandBackRunOnce}')
-  else
-    RegDeleteValue(HKLM, '{#HandBackRunOnceKey}', '{#HandBackRunOnce}');
-  HandBackWhyChosen := HandBackReason + ' (checked again after the '
-    + HandBackChosen + ' way was armed, which is undone)';
-  Log('HandBackWay: none: ' + HandBackWhyChosen);
-  HandBackChosen := 'none';
 end;
 
 { Before any file is deleted: Explorer back, and only while the shell still

@@ -70,9 +70,7 @@ Text SidText(const uint8_t* sid, std::size_t size);
 // Whether that principal is trusted with what the next logon starts.
 bool Trusted(const Text& sid, const Text& user);
 
-// ASCII text as wide text, and a number in decimal or as 0x and `digits`
-// hexadecimal digits.
-Text Wide(const char* ascii);
+// A number in decimal, or as 0x and `digits` hexadecimal digits.
 Text Decimal(uint64_t value);
 Text Hex(uint64_t value, int digits);
 

@@ -15,15 +15,15 @@ constexpr std::size_t AceHeaderSize = 4;
 constexpr std::size_t AllowedSidOffset = 8;  // after the header and the mask
 constexpr unsigned MaxSubAuthorities = 15;   // SID_MAX_SUB_AUTHORITIES
 
-const char* const TrustedSids[] = {
-    "S-1-5-18",      // SYSTEM
-    "S-1-5-32-544",  // Administrators
-    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+const char16_t* const TrustedSids[] = {
+    u"S-1-5-18",      // SYSTEM
+    u"S-1-5-32-544",  // Administrators
+    u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
     // TrustedInstaller
-    "S-1-5-32-547",  // Power Users: Windows XP gives them Modify on Program
-                     // Files
-    "S-1-3-0",       // CREATOR OWNER
-    "S-1-3-4",       // OWNER RIGHTS: the owner, who must be trusted anyway
+    u"S-1-5-32-547",  // Power Users: Windows XP gives them Modify on Program
+                      // Files
+    u"S-1-3-0",       // CREATOR OWNER
+    u"S-1-3-4",       // OWNER RIGHTS: the owner, who must be trusted anyway
 };
 
 uint16_t Word16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
@@ -79,12 +79,6 @@ Text AclOpen(const uint8_t* acl, std::size_t size, Dword rights,
 
 }  // namespace
 
-Text Wide(const char* ascii) {
-  Text text;
-  for (; *ascii != '\0'; ++ascii) text += static_cast<Wchar>(*ascii);
-  return text;
-}
-
 Text Decimal(uint64_t value) {
   Text digits;
   do {
@@ -118,8 +112,8 @@ Text SidText(const uint8_t* sid, std::size_t size) {
 }
 
 bool Trusted(const Text& sid, const Text& user) {
-  for (const char* trusted : TrustedSids)
-    if (sid == Wide(trusted)) return true;
+  for (const char16_t* trusted : TrustedSids)
+    if (sid == trusted) return true;
   return !user.empty() && sid == user;
 }
 

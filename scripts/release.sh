@@ -165,28 +165,15 @@ for row in installer-nt inno-nt; do
 done
 [ $failed -eq 0 ] || disproved .
 
-# As an author works, in a folder of their own outside the unpacked archive:
-# the minimal installers of docs/include.md, taken from the page's code
-# blocks (the one fenced as nsis, the one fenced as iss), then every command
-# block of the archive's pages, as written (tools/docblocks.py): the example
+# As an author works, in a folder of their own outside the unpacked archive
+# (tools/docblocks.py): the minimal installers of docs/include.md, taken from
+# the page's code blocks, then every command block of the archive's pages,
+# as written: the example
 # SETUP.EXE, the installers, try-installer from scratch. A block that fails,
 # or a build that warns, fails the release; one that needs a 32-bit program
 # where none runs is not proved here.
 author=$PWD/$proof/author
 mkdir -p "$author"
-/usr/bin/python3 - "$unpacked/docs/include.md" "$author" <<'EOF_PY' || disproved .
-import re
-import sys
-
-page, folder = sys.argv[1:]
-text = open(page, encoding="utf-8").read()
-for language, script in (("nsis", "my-setup.nsi"), ("iss", "my-setup.iss")):
-    blocks = re.findall(rf"^```{language}\n(.*?)^```$", text, re.M | re.S)
-    if len(blocks) != 1:
-        sys.exit(f"{page} has {len(blocks)} {language} installers, not one.")
-    with open(f"{folder}/{script}", "w", encoding="utf-8") as out:
-        out.write(blocks[0])
-EOF_PY
 /usr/bin/python3 tools/docblocks.py "$unpacked" "$author" ||
   disproved ": a command of its pages failed from the archive (above)."
 

@@ -5,7 +5,8 @@ author would: as written, in a folder of their own outside the archive.
     docblocks.py ARCHIVE AUTHOR
 
 ARCHIVE is the unpacked handback-<version>/ folder, AUTHOR the author's
-folder, where each block runs. A block is a command where its first word is
+folder, where each block runs, after the minimal installers of
+docs/include.md are copied there (my-setup.nsi, my-setup.iss). A block is a command where its first word is
 a program (found on PATH, ISCC, or a path such as /path/to/...); the others
 (scripts, logs, traces, tables) are not run. The pages' placeholders stand
 for real paths: /path/to/handback-<version> (C:/handback-<version> for
@@ -26,10 +27,12 @@ import sys
 import textwrap
 from pathlib import Path
 
-TOP = Path(__file__).resolve().parents[1]
-ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
-WINE32 = "/usr/lib/wine/wine"
+from winebox import ISCC, LOADER32, Unavailable, runnable
+
 SKIPPED = 77
+# The minimal installers of docs/include.md, as an author copies them: the
+# code block fenced as each language, into a file of this name.
+SCRIPTS = {"nsis": "my-setup.nsi", "iss": "my-setup.iss"}
 COMPILERS = ("x86_64-w64-mingw32-g++", "i686-w64-mingw32-g++", "cmake")
 INSTALLERS = ("makensis", "ISCC", "ISCC.exe")
 
@@ -58,6 +61,17 @@ def blocks(text: str):
             at += 1
 
 
+def copy_scripts(top: Path, folder: Path):
+    """Writes the minimal installers of top/docs/include.md into folder."""
+    text = (top / "docs/include.md").read_text(encoding="utf-8")
+    for language, script in SCRIPTS.items():
+        found = re.findall(rf"^```{language}\n(.*?)^```$", text, re.M | re.S)
+        if len(found) != 1:
+            sys.exit(f"docs/include.md has {len(found)} {language} "
+                     "installers, not one")
+        (folder / script).write_text(found[0], encoding="utf-8")
+
+
 def kind(command: str) -> int | None:
     """The order an author runs a block in; None: not a command."""
     first = command.split()[0]
@@ -84,11 +98,12 @@ def stand_in(command: str, archive: Path, author: Path) -> str:
     left = re.findall(r"\S*(?:/path/to/|C:/path/|C:/handback-)\S*", command)
     if left:
         raise ValueError(f"no real path stands for {', '.join(left)}")
-    return re.sub(r"^ISCC(\.exe)?\b", f"{WINE32} {ISCC}", command)
+    return re.sub(r"^ISCC(\.exe)?\b", f"{LOADER32} {ISCC}", command)
 
 
 def main(argv) -> int:
     archive, author = Path(argv[1]).resolve(), Path(argv[2]).resolve()
+    copy_scripts(archive, author)
     pages = [archive / "README.md", *sorted((archive / "docs").glob("*.md"))]
     found = []
     for page in pages:
@@ -134,11 +149,11 @@ def runs_32bit(env: dict) -> bool:
     """Whether 32-bit programs run here; where they do, ISCC.exe gets a
     Windows of its own."""
     try:
-        subprocess.run([WINE32, "--version"], capture_output=True)
-    except OSError:
+        runnable(LOADER32, "ISCC.exe is a 32-bit program")
+    except Unavailable:
         return False
     if not Path(env["WINEPREFIX"]).exists():
-        subprocess.run([WINE32, "wineboot", "-i"], env=env,
+        subprocess.run([LOADER32, "wineboot", "-i"], env=env,
                        capture_output=True, check=True)
     return True
 

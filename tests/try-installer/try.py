@@ -30,9 +30,12 @@ import sys
 from dataclasses import dataclass
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
+from docblocks import SCRIPTS, copy_scripts  # noqa: E402
+from winebox import (ISCC, LOADER32, Unavailable, runnable,  # noqa: E402
+                     windows)
+
 SKIPPED = 77
-WINE32 = "/usr/lib/wine/wine"
-ISCC = "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
 # The example SETUP.EXE as docs/arming.md builds it, for each width.
 COMPILERS = {"amd64": "x86_64-w64-mingw32-g++", "x86": "i686-w64-mingw32-g++"}
 BUILD_SETUP = ["-Os", "-s", "-static", "-mwindows"]
@@ -101,31 +104,6 @@ def run(command: list, cwd=None, env=None):
                  f"{done.stderr}")
 
 
-def runs_32bit() -> str | None:
-    """Why this machine cannot run 32-bit programs, if it cannot."""
-    try:
-        subprocess.run([WINE32, "--version"], capture_output=True)
-    except OSError as error:
-        return f"{WINE32} cannot run here: {error.strerror}"
-    return None
-
-
-def minimal(top: Path, out: Path, language: str) -> Path:
-    """The minimal installer of docs/include.md, as an author copies it."""
-    text = (top / "docs/include.md").read_text(encoding="utf-8")
-    blocks = re.findall(rf"^```{language}\n(.*?)^```$", text, re.M | re.S)
-    if len(blocks) != 1:
-        sys.exit(f"docs/include.md has {len(blocks)} {language} "
-                 "installers, not one")
-    script = out / f"my-setup.{ {'nsis': 'nsi'}.get(language, language) }"
-    script.write_text(blocks[0], encoding="utf-8")
-    return script
-
-
-def windows(path: Path) -> str:
-    return "Z:" + str(path.resolve()).replace("/", "\\")
-
-
 def prepare(out: Path, top: Path, builds: list[Path], width=None,
             built=()):
     # The fresh Windows in OUT/windows stays while Wine is the same.
@@ -158,8 +136,12 @@ def prepare(out: Path, top: Path, builds: list[Path], width=None,
         else:
             run([COMPILERS[setup_width], *BUILD_SETUP, "-o", setup,
                  sources[name]])
-    why_not = runs_32bit() or (None if (top / ISCC).exists() or (
-        Path(__file__).parents[2] / ISCC).exists() else "no ISCC.exe")
+    copy_scripts(top, out)
+    try:
+        runnable(LOADER32, "Inno Setup's compiler is a 32-bit program")
+        why_not = None
+    except Unavailable as why:
+        why_not = str(why)
     for case in cases:
         target = ["-XTarget amd64-unicode"] if case.width == "amd64" else []
         setup = out / f"{case.setup}-{case.width}.EXE"
@@ -172,14 +154,12 @@ def prepare(out: Path, top: Path, builds: list[Path], width=None,
                  f"-DOUTFILE={built}",
                  top / "examples/nsis/dorvanix-setup.nsi"])
         elif case.installer == "minimal-nsis":
-            script = minimal(top, out, "nsis")
             run(["makensis", "-V2", "-WX", *target,
-                 f"-DHANDBACK={archive}", f"-DSETUP={setup}", script.name],
-                cwd=out)
+                 f"-DHANDBACK={archive}", f"-DSETUP={setup}",
+                 SCRIPTS["nsis"]], cwd=out)
             (out / f"my-setup-{case.width}.exe").rename(built)
         elif why_not:
-            (out / f"{case.name}.unavailable").write_text(
-                f"Inno Setup's compiler is a 32-bit program: {why_not}")
+            (out / f"{case.name}.unavailable").write_text(why_not)
         else:
             iscc(out, top, archive, case, setup)
     (out / "tool").write_text(str(next(
@@ -193,10 +173,7 @@ def iscc(out: Path, top: Path, archive: Path, case: Case, setup: Path):
     env = {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "PATH": "/usr/bin",
            "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe="}
     if not prefix.exists():
-        run([WINE32, "wineboot", "-i"], env=env)
-    compiler = next(path for path in (top / ISCC,
-                                      Path(__file__).parents[2] / ISCC)
-                    if path.exists())
+        run([LOADER32, "wineboot", "-i"], env=env)
     if case.installer == "example-inno":
         script = top / "examples/inno/dorvanix-setup.iss"
         defines = [f"/I{windows(top / 'include')}",
@@ -205,10 +182,10 @@ def iscc(out: Path, top: Path, archive: Path, case: Case, setup: Path):
                    "/DHandBackCheckX86="
                    + windows(archive / "x86/handback-check.dll")]
     else:
-        script = minimal(top, out, "iss")
+        script = out / SCRIPTS["iss"]
         defines = [f"/I{windows(archive / 'include')}",
                    f"/DHANDBACK={windows(archive)}"]
-    run([WINE32, compiler, "/Q", *defines, f"/DSETUP={windows(setup)}",
+    run([LOADER32, ISCC, "/Q", *defines, f"/DSETUP={windows(setup)}",
          f"/O{windows(out)}", f"/F{case.name}", windows(script)], env=env)
 
 

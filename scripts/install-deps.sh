@@ -2,9 +2,10 @@
 # Installs, as root on Debian 12 or 13, whatever the build and the tests need
 # and is missing: Debian's packages (named alike on both releases), the
 # locales Wine takes its code pages from, and Inno Setup's compiler from npm,
-# pinned by tools/innosetup/package-lock.json. 32-bit Wine only where the
-# kernel runs 32-bit programs; where it cannot be installed, the tests that
-# need it are skipped, with the reason, and the rest go on.
+# pinned by tools/innosetup/package-lock.json; where the kernel runs no
+# 32-bit programs, an emulator for them. Where 32-bit Wine or the emulator
+# cannot be had, the tests that need them are skipped, with the reason, and
+# the rest go on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,16 +38,21 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # Wine runs the x86 build and every 32-bit installer only with wine32:i386,
-# which can run only where the kernel runs 32-bit programs. The one place
-# that tells the user so; the tests' skip messages use the same words.
+# installed everywhere (dpkg does not mind what the kernel runs); where the
+# kernel runs no 32-bit programs, they run under an emulator, fetched here
+# (tools/wine32.py). The one place that tells the user which way they run,
+# or why they cannot; the tests' skip messages use the same words.
 skipped="the tests of 32-bit programs are skipped (the x86 build's, the inno-* rows, installer32-on-x64)."
-if ! ./scripts/runs-32bit.sh; then
-  echo "This kernel runs no 32-bit programs: 32-bit Wine is not installed, and $skipped"
-elif ! have wine32:i386; then
+if ! have wine32:i386; then
   root "missing package: wine32:i386"
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   ./scripts/apt-install.sh wine32:i386 ||
     echo "32-bit Wine (wine32:i386) could not be installed (above, why): $skipped" >&2
+fi
+if route=$(/usr/bin/python3 tools/wine32.py fetch); then
+  echo "32-bit programs run $route here${HANDBACK_32BIT:+ (HANDBACK_32BIT=$HANDBACK_32BIT)}."
+else
+  echo "32-bit programs do not run here: ${route#none: }; $skipped" >&2
 fi
 
 generated=$(locale -a)

@@ -21,12 +21,14 @@ not run is reported as not proved here.
 
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
 import textwrap
 from pathlib import Path
 
+from wine32 import command as wine32_command
 from winebox import ISCC, LOADER32, Unavailable, runnable
 
 SKIPPED = 77
@@ -98,7 +100,8 @@ def stand_in(command: str, archive: Path, author: Path) -> str:
     left = re.findall(r"\S*(?:/path/to/|C:/path/|C:/handback-)\S*", command)
     if left:
         raise ValueError(f"no real path stands for {', '.join(left)}")
-    return re.sub(r"^ISCC(\.exe)?\b", f"{LOADER32} {ISCC}", command)
+    iscc = shlex.join(map(str, wine32_command([LOADER32, ISCC])))
+    return re.sub(r"^ISCC(\.exe)?\b", lambda _: iscc, command)
 
 
 def main(argv) -> int:
@@ -153,7 +156,7 @@ def runs_32bit(env: dict) -> bool:
     except Unavailable:
         return False
     if not Path(env["WINEPREFIX"]).exists():
-        subprocess.run([LOADER32, "wineboot", "-i"], env=env,
+        subprocess.run(wine32_command([LOADER32, "wineboot", "-i"]), env=env,
                        capture_output=True, check=True)
     return True
 

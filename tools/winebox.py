@@ -24,6 +24,7 @@ import subprocess
 import time
 from pathlib import Path, PureWindowsPath
 
+from wine32 import command, cached_route, windows_args
 from wineregistry import (MAPPED_ROOTS, MAPPING, SYSTEM_INI, UNINSTALL,
                           exported_values, ini_entry)
 
@@ -120,6 +121,11 @@ class WineBox:
     def use(self, loader, arch):
         self.loader = loader
         self.env["WINEARCH"] = arch
+
+    def command(self, *args) -> list[str]:
+        """A Windows program's command line, run by this Windows' loader as
+        this machine runs 32-bit programs (wine32.py)."""
+        return command([self.loader, *args])
 
     # --- the environment -------------------------------------------------
 
@@ -336,7 +342,7 @@ class WineBox:
         name = r"C:\e2e\export.reg"
         out = self.path(name)
         out.unlink(missing_ok=True)
-        subprocess.run([self.loader, REG, "export", key, name, "/y"],
+        subprocess.run(self.command(REG, "export", key, name, "/y"),
                        env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
         return exported_values(read(out, b"\xff\xfe").decode("utf-16"))
@@ -374,7 +380,7 @@ class WineBox:
         said (into a file: a pipe would be held open by Wine's services)."""
         log = self.root / "wine.log"
         with open(log, "wb") as out:
-            status = subprocess.run([self.loader, *args], env=self.env,
+            status = subprocess.run(self.command(*args), env=self.env,
                                     timeout=timeout, stdout=out,
                                     stderr=subprocess.STDOUT).returncode
         if status != 0:
@@ -391,11 +397,11 @@ class WineBox:
             env["WINEDLLOVERRIDES"] += ";explorer.exe=n"
         quiet = subprocess.DEVNULL
         if trace is None:
-            return subprocess.Popen([self.loader, *command], env=env,
+            return subprocess.Popen(self.command(*command), env=env,
                                     stdout=quiet, stderr=quiet)
         with open(trace, "wb") as log:
             return subprocess.Popen(
-                [self.loader, *command], stdout=quiet, stderr=log,
+                self.command(*command), stdout=quiet, stderr=log,
                 env=dict(env, WINEDEBUG="+relay,+loaddll"))
 
     def own_processes(self) -> dict[int, list[str]]:
@@ -411,8 +417,9 @@ class WineBox:
                 PureWindowsPath(image).parent.name.lower()
                 in ("system32", "syswow64")
                 and PureWindowsPath(image).name.lower() in WINE_SERVICES)
-        return [" ".join(args) for args in self.own_processes().values()
-                if not wine_own(args[0])]
+        commands = map(windows_args, self.own_processes().values())
+        return [" ".join(args) for args in commands
+                if args and not wine_own(args[0])]
 
     def settle(self, but: str | None = None):
         """Waits, for a run's time at most, until every process a use of
@@ -439,7 +446,7 @@ class WineBox:
         any further arguments; gives its exit status once all it started
         has ended."""
         def run():
-            ended = subprocess.run([self.loader, *INSTALLERS[kind], *args],
+            ended = subprocess.run(self.command(*INSTALLERS[kind], *args),
                                    env=self.env, timeout=RUN_TIMEOUT)
             self.settle()
             return ended.returncode
@@ -466,7 +473,7 @@ class WineBox:
         themselves)."""
         program, args = re.fullmatch(r'"(.*?)" *(.*)',
                                      listed["quietuninstallstring"]).groups()
-        status = subprocess.run([self.loader, program, *args.split()],
+        status = subprocess.run(self.command(program, *args.split()),
                                 env=self.env, timeout=RUN_TIMEOUT).returncode
         self.settle()
         return status
@@ -503,7 +510,7 @@ class WineBox:
         the check's x86 DLL."""
         runnable(LOADER32, "Inno Setup's compiler and installers are 32-bit "
                  "programs")
-        self.compile([self.loader, ISCC, "/Q",
+        self.compile([*self.command(ISCC), "/Q",
                       f"/I{windows(examples.parent / 'include')}",
                       f"/DHANDBACK_X86={windows(x86)}",
                       f"/DHANDBACK_X64={windows(x64)}",
@@ -559,23 +566,21 @@ def fingerprint(prefix: Path) -> dict[str, list]:
 
 def runnable(loader: str, what: str):
     """Raises Unavailable, saying why, where this machine cannot run Wine's
-    `loader`, which `what` needs: for the 32-bit one, whether the kernel
-    runs no 32-bit programs or 32-bit Wine is missing, in the words of
-    scripts/install-deps.sh."""
+    `loader`, which `what` needs: for the 32-bit one, whether no 32-bit
+    program runs here (wine32.py) or 32-bit Wine is missing, in the words
+    of scripts/install-deps.sh."""
+    route = cached_route()
+    if loader == LOADER32 and route.startswith("none: "):
+        raise Unavailable(f"{what}, and {route[6:]}.")
+    if loader == LOADER32 and not Path(loader).exists():
+        raise Unavailable(f"{what}, and 32-bit Wine (wine32:i386) is not "
+                          "installed (./scripts/install-deps.sh installs it, "
+                          "or says why it cannot).")
     try:
-        subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL)
-        return
-    except OSError as error:
-        why = f"{loader} cannot run here: {error}"
-    if loader == LOADER32:
-        kernel = subprocess.run([TOP / "scripts/runs-32bit.sh"]).returncode
-        if kernel == 1:
-            why = "this kernel runs no 32-bit programs"
-        elif kernel == 0 and not Path(loader).exists():
-            why = ("32-bit Wine (wine32:i386) is not installed "
-                   "(./scripts/install-deps.sh installs it, or says why it "
-                   "cannot)")
-    raise Unavailable(f"{what}, and {why}.")
+        subprocess.run(command([loader, "--version"]),
+                       stdout=subprocess.DEVNULL, check=True)
+    except (OSError, subprocess.CalledProcessError) as error:
+        raise Unavailable(f"{what}, and {loader} cannot run here: {error}.")
 
 
 def pe_machine(image: Path) -> int:

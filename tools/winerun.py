@@ -1,6 +1,7 @@
 """Running the real handback.exe in a WineBox, watched from beside it, and
 reading the Win32 calls it made from Wine's relay trace."""
 
+import os
 import re
 import subprocess
 from dataclasses import dataclass
@@ -31,6 +32,7 @@ class Observed:
                               # program waiting
     notices: bytes | None     # every "Setup Error" text, one after another
     restart: str | None       # the end-session messages the session got
+    emulated: bool = False    # the observer ran under an emulator
 
 
 def hand_back(box: WineBox, command=(PROGRAM,), hold_notice=False,
@@ -52,6 +54,8 @@ def hand_back(box: WineBox, command=(PROGRAM,), hold_notice=False,
     observer = box.start(OBSERVER)
     if not wait_for((records / "ready").exists, 30):
         raise Hung("the observer did not start within 30 s")
+    emulated = Path(os.readlink(f"/proc/{observer.pid}/exe")).name.startswith(
+        "qemu-")
     process = box.start(*command, trace=trace, explorer_stand_in=True)
     if hold_notice:
         wait_for(lambda: (records / "holding").exists()
@@ -81,7 +85,8 @@ def hand_back(box: WineBox, command=(PROGRAM,), hold_notice=False,
         system_ini=read(box.path(SYSTEM_INI)),
         launched=launched.decode("latin-1") if launched is not None else None,
         notices=read(records / "notice.txt"),
-        restart=restart.decode() if restart is not None else None)
+        restart=restart.decode() if restart is not None else None,
+        emulated=emulated)
 
 
 RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+?\.(\w+)\((.*)\) "

@@ -53,6 +53,7 @@ from winebox import (EXPLORER, INNO_LOG, LOCALE, PROGRAM,  # noqa: E402
 from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
                           WINLOGON, WOW_BOOT, boot_registry, entries)
 from winerun import PROGRAM_CALLS, hand_back, program_calls  # noqa: E402
+from wine32 import cached_route  # noqa: E402
 
 # A second setup directory, never recorded: its SETUP.EXE must never run.
 OTHER_DIR = r"C:\PRODUCT\OTHER"
@@ -214,8 +215,16 @@ def run(box: WineBox, row: Row, installed: dict) -> list[str]:
         installed["RunOnce afterwards"] = run_once(box)
         installed["HANDBACK.EXE afterwards"] = box.path(
             row.install_dir + r"\HANDBACK.EXE").exists()
-    return check(row, before, seen, calls, boot_before,
-                 boot(box) if watch else None, installed)
+    faults = check(row, before, seen, calls, boot_before,
+                   boot(box) if watch else None, installed)
+    # In a 32-bit Windows the observer is a 32-bit program: it runs the way
+    # this machine runs them.
+    if box.env["WINEARCH"] == "win32" and seen.emulated != (
+            cached_route() == "emulated"):
+        faults.append(f"32-bit programs run {cached_route()} here, but the "
+                      f"observer ran {'' if seen.emulated else 'not '}"
+                      "emulated")
+    return faults
 
 
 # --- checking --------------------------------------------------------------
@@ -365,7 +374,8 @@ def made_from(files: list[Path], examples: Path) -> str:
     """A digest of everything the prepared Windows is made from, Wine
     included."""
     digest = hashlib.sha256(subprocess.run(
-        ["wine", "--version"], capture_output=True).stdout)
+        ["wine", "--version"], capture_output=True).stdout
+        + cached_route().encode())
     for top in [*files, examples / "nsis", examples / "inno", *MADE_FROM]:
         for path in sorted([top] if top.is_file() else top.rglob("*")):
             if path.is_file():
@@ -425,7 +435,7 @@ def wine(root: Path, command: list[str]) -> int:
               "(e2e.py ROOT run NAME)")
         return 1
     env = dict(box.env, WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
-    return subprocess.run([box.loader, *command], env=env).returncode
+    return subprocess.run(box.command(*command), env=env).returncode
 
 
 def main(argv):

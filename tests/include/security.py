@@ -160,7 +160,7 @@ def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
     answers = drive / "answers.txt"
     answers.unlink(missing_ok=True)
     box.put(r"C:\TEST.EXE", program.read_bytes())
-    subprocess.run([box.loader, r"C:\TEST.EXE"],
+    subprocess.run(box.command(r"C:\TEST.EXE"),
                    env=dict(box.env, LC_ALL=LOCALE), timeout=120,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     got = (answers.read_bytes().decode(CODE_PAGE).splitlines()
@@ -212,7 +212,7 @@ def main(root: Path, check_x86: Path, check_x64: Path) -> int:
     if box.inno_unavailable.exists():
         print(f"skipped: inno: {box.inno_unavailable.read_text()}")
     else:
-        box.compile([box.loader, ISCC, "/Q", f"/I{windows(TOP / 'include')}",
+        box.compile([*box.command(ISCC), "/Q", f"/I{windows(TOP / 'include')}",
                      f"/DHandBackCheckX86={windows(check_x86)}",
                      f"/O{windows(box.root)}", "/Fsecurity-inno",
                      windows(here / "security.iss")])

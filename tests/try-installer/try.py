@@ -32,6 +32,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 from docblocks import SCRIPTS, copy_scripts  # noqa: E402
+from wine32 import command  # noqa: E402
 from winebox import (ISCC, LOADER32, Unavailable, runnable,  # noqa: E402
                      windows)
 
@@ -173,7 +174,7 @@ def iscc(out: Path, top: Path, archive: Path, case: Case, setup: Path):
     env = {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "PATH": "/usr/bin",
            "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe="}
     if not prefix.exists():
-        run([LOADER32, "wineboot", "-i"], env=env)
+        run(command([LOADER32, "wineboot", "-i"]), env=env)
     if case.installer == "example-inno":
         script = top / "examples/inno/dorvanix-setup.iss"
         defines = [f"/I{windows(top / 'include')}",
@@ -185,7 +186,7 @@ def iscc(out: Path, top: Path, archive: Path, case: Case, setup: Path):
         script = out / SCRIPTS["iss"]
         defines = [f"/I{windows(archive / 'include')}",
                    f"/DHANDBACK={windows(archive)}"]
-    run([LOADER32, ISCC, "/Q", *defines, f"/DSETUP={windows(setup)}",
+    run([*command([LOADER32, ISCC]), "/Q", *defines, f"/DSETUP={windows(setup)}",
          f"/O{windows(out)}", f"/F{case.name}", windows(script)], env=env)
 
 

@@ -26,7 +26,7 @@ from pathlib import Path, PureWindowsPath
 
 from wine32 import command, cached_route, windows_args
 from wineregistry import (MAPPED_ROOTS, MAPPING, SYSTEM_INI, UNINSTALL,
-                          exported_values, ini_entry)
+                          ini_entry)
 
 try:
     import pefile
@@ -336,16 +336,24 @@ class WineBox:
 
     def values(self, key: str) -> dict[str, str]:
         """The string values of a registry key, by lower-case name;
-        "(default)" only when it is set. A missing key has none. Exported as
-        they are: reg query would print them through the console's code
-        page."""
-        name = r"C:\e2e\export.reg"
-        out = self.path(name)
+        "(default)" only when it is set. A missing key has none. Read by the
+        observer exactly as Windows holds them, each without its one
+        terminating NUL: reg export would end a string at a NUL inside it."""
+        out = self.path(RECORDS + r"\values.txt")
         out.unlink(missing_ok=True)
-        subprocess.run(self.command(REG, "export", key, name, "/y"),
-                       env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
-        return exported_values(read(out, b"\xff\xfe").decode("utf-16"))
+        subprocess.run(self.command(OBSERVER, "/values", key), env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=RUN_TIMEOUT)
+        found = {}
+        for line in read(out, b"").decode().splitlines():
+            name, kind, data = (bytes.fromhex(field.strip("-")) if i != 1
+                                else field for i, field in enumerate(
+                                    line.split()))
+            if kind in ("1", "2"):  # REG_SZ, REG_EXPAND_SZ
+                text = data.decode("utf-16-le")
+                found[name.decode("utf-16-le").lower() or "(default)"] = \
+                    text[:-1] if text.endswith("\0") else text
+        return found
 
     def import_registry(self, text: str):
         self.mapping = None

@@ -1,10 +1,7 @@
 """Registry and profile text: the keys Windows keeps [boot], UAC's policy
-and RunOnce under, a registry to import, and the entries of a profile file
-or of a key as `reg export` writes it. Text only: nothing here runs Wine.
+and RunOnce under, a registry to import, and the entries of a profile file.
+Text only: nothing here runs Wine.
 """
-
-import re
-from functools import partial
 
 SYSTEM_INI = r"C:\windows\system.ini"
 SETUP_KEY = "DorvanixSetupDir "
@@ -23,9 +20,6 @@ RUNONCE = CURRENT + r"\RunOnce"
 UNINSTALL = CURRENT + r"\Uninstall"
 MAPPED_ROOTS = {"SYS:": r"HKEY_LOCAL_MACHINE\Software",
                 "USR:": r"HKEY_CURRENT_USER\Software"}
-
-REG_STRING = re.compile(r'^(@|"((?:[^"\\]|\\.)*)")="((?:[^"\\]|\\.)*)"\r?$',
-                        re.M)
 
 
 def boot_registry(layout: str, shell=None, setup_dir=None,
@@ -59,16 +53,6 @@ def boot_registry(layout: str, shell=None, setup_dir=None,
         if setup_dir is not None:
             lines += [f"[{WOW_BOOT}]", text(SETUP_KEY) + "=" + text(setup_dir)]
     return "\r\n".join(lines) + "\r\n"
-
-
-def exported_values(text: str) -> dict[str, str]:
-    """The string values of the first key of a `reg export`, by lower-case
-    name; "(default)" only when it is set."""
-    # The key's own section, before those of its subkeys.
-    own = (text.split("\n[") + [""])[1]
-    unescape = partial(re.sub, r"\\(.)", r"\1")
-    return {("(default)" if m[1] == "@" else unescape(m[2]).lower()):
-            unescape(m[3]) for m in REG_STRING.finditer(own)}
 
 
 def entries(profile: bytes):

@@ -149,10 +149,18 @@ function HandBackCheckDll(HandBackGivenExe, HandBackGivenSetupDir,
   HandBackChars: Cardinal): Integer;
   external 'HandBackCheck@files:handback-check.dll stdcall delayload setuponly';
 
-{ A text the DLL wrote, up to its terminating zero. }
+{ A text the DLL wrote, up to its terminating zero. Not found with Pos,
+  which counts in the ANSI form of the text: one too far for each
+  double-byte character under code page 932. }
 function HandBackWritten(HandBackBuffer: String): String;
+var
+  HandBackEnd: Integer;
 begin
-  Result := Copy(HandBackBuffer, 1, Pos(#0, HandBackBuffer) - 1);
+  HandBackEnd := 1;
+  while (HandBackEnd <= Length(HandBackBuffer))
+        and (HandBackBuffer[HandBackEnd] <> #0) do
+    HandBackEnd := HandBackEnd + 1;
+  Result := Copy(HandBackBuffer, 1, HandBackEnd - 1);
 end;
 
 { handback-check.dll's judgement of what the next logon would start: 0

@@ -31,6 +31,9 @@ INSTALLED_DIR = INSTALLED_ROOT + r"\Setup"
 # path under 932, and at most 85 of these characters fit a Linux name).
 NON_ANSI_ROOT = r"C:\Dorvanix日本"
 DBCS_LONG_ROOT = "C:\\Dorvanix\\" + "日本" * 35 + "\\" + "日本" * 35
+# A directory a double-byte code page holds (932), which the program reads
+# back: 表's second byte is 0x5C, a backslash in ASCII.
+DBCS_ROOT = r"C:\Dorvanix表"
 # Install directories a user who is not trusted may change: one in a
 # directory every user may change, one made beforehand by another user.
 SHARED_PARENT = r"C:\Apps"
@@ -208,6 +211,15 @@ ROWS = [
     Row("inno-non-ansi-dir", installer=INNO, layout=NT, only="win64",
         install_dir=NON_ANSI_ROOT, rebooted=True, restored=False,
         launched=path_of(NON_ANSI_ROOT + r"\Setup")),
+    # Armed with the paths exactly as the check made them full, with
+    # nothing after a double-byte character.
+    Row("inno-dbcs-dir", installer=INNO, layout=NT_WOW,
+        locale="ja_JP.UTF-8", install_dir=DBCS_ROOT,
+        launched=path_of(DBCS_ROOT + r"\Setup")),
+    Row("inno-dbcs-dir-uac", installer=INNO, layout=NT_WOW, enable_lua=1,
+        only="win64", locale="ja_JP.UTF-8", install_dir=DBCS_ROOT,
+        rebooted=True, restored=False,
+        launched=path_of(DBCS_ROOT + r"\Setup")),
     Row("installer-dbcs-long-dir", installer=NSIS, layout=NT, only="win64",
         install_dir=DBCS_LONG_ROOT, locale="ja_JP.UTF-8", rebooted=True,
         restored=False, launched=path_of(DBCS_LONG_ROOT + r"\Setup")),

@@ -4,7 +4,8 @@
 # scripts/sign.sh), each checked by the footprint test, in
 # build/release/handback-<version>-windows.zip, one folder
 # handback-<version>/ for installer authors: README.md, LICENSE,
-# try-installer, what the repository tracks under include/, examples/ and
+# try-installer (with wine32.py, how it runs 32-bit programs), what the
+# repository tracks under include/, examples/ and
 # docs/ (but docs/development.md), and SHA256SUMS of the executables and
 # DLLs; the archive's own sum goes beside it.
 # Its README and docs may name only what it carries: a link to a file it
@@ -49,7 +50,7 @@ done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/windows-x64/CMakeCache.txt")
 zip=handback-$version-windows.zip
-members+=(README.md README.md LICENSE LICENSE try-installer tools/try-installer)
+members+=(README.md README.md LICENSE LICENSE try-installer tools/try-installer wine32.py tools/wine32.py)
 while IFS= read -r -d '' file; do
   members+=("$file" "$file")
 done < <(git ls-files -z include examples docs ':!docs/development.md')

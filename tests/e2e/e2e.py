@@ -350,6 +350,8 @@ def run_row(root: Path, name: str) -> int:
         faults = faults or run(box, row, installed)
     except subprocess.TimeoutExpired as hung:  # an installer, reg, wineboot
         faults = [str(hung)]
+    except RuntimeError as failed:  # a step of the harness: it says why
+        faults = [str(failed)]
     if faults and installed and "installed at" not in installed:
         installed["installed at"] = box.listing(
             row.installer.value).get("installlocation")

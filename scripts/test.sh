@@ -5,8 +5,14 @@
 # Windows builds, whose end-to-end tests take longest, and the host's presets
 # go side by side from the start, the host's at a lower priority. Each line of
 # work writes build/<name>.log, shown once all are done.
+#
+# ./scripts/test.sh --debian13 runs the same in a minimal Debian 13 root
+# (scripts/debian13.sh), made or refreshed first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = --debian13 ]; then
+  exec ./scripts/debian13.sh ./scripts/test.sh
+fi
 # It also says where the tests of 32-bit programs are skipped, and why.
 ./scripts/install-deps.sh
 
@@ -47,6 +53,12 @@ for name in "${names[@]}"; do
 done
 # What was skipped, and why, from each test's own words.
 /usr/bin/python3 scripts/skipped.py "${junit[@]}"
+# Which way they ran; each row of the x86 build checked it in its Windows.
+if route=$(/usr/bin/python3 tools/wine32.py route); then
+  echo "32-bit programs ran $route$([ "$route" = emulated ] && echo " (QEMU, in a user namespace of their own)")."
+else
+  echo "32-bit programs did not run: ${route#none: }."
+fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]} (see above)" >&2
   exit 1

@@ -67,14 +67,6 @@ bool IsLetter(Wchar c) {
 Wchar UpperAscii(Wchar c) {
   return c >= u'a' && c <= u'z' ? static_cast<Wchar>(c - u'a' + u'A') : c;
 }
-// As Windows compares names on a volume, for ASCII at least; where another
-// letter's case differs, an object is only judged twice.
-bool SameName(const Text& a, const Text& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](Wchar x, Wchar y) {
-           return UpperAscii(x) == UpperAscii(y);
-         });
-}
 
 Text ErrorText(CheckApi& api) {
   return u"(error " + Decimal(api.GetLastError()) + u")";
@@ -169,19 +161,21 @@ bool OnLocalFixedDrive(CheckApi& api, const Text& path, CheckState& state) {
   return true;
 }
 
-// Each file, and every directory above it up to the root, once: the files
-// and both files' own directories get the strict rule.
+// Each file, and every directory above it up to the root: the files and
+// both files' own directories get the strict rule. Names that differ only in
+// case are kept apart, as a directory may be case-sensitive (under Wine,
+// every one is); where they name one object, it is judged twice.
 std::vector<PathObject> PathObjects(const CheckState& state) {
   const Text exeDirectory = Parent(state.Exe);
   const Text setupDirectory = Parent(state.SetupExe);
   std::vector<PathObject> objects;
   for (const Text* file : {&state.Exe, &state.SetupExe}) {
     for (Text path = *file; !path.empty(); path = Parent(path)) {
-      const bool strict = path == *file || SameName(path, exeDirectory) ||
-                          SameName(path, setupDirectory);
-      const auto seen = std::find_if(
-          objects.begin(), objects.end(),
-          [&path](const PathObject& o) { return SameName(o.Path, path); });
+      const bool strict =
+          path == *file || path == exeDirectory || path == setupDirectory;
+      const auto seen =
+          std::find_if(objects.begin(), objects.end(),
+                       [&path](const PathObject& o) { return o.Path == path; });
       if (seen == objects.end())
         objects.push_back({path, strict});
       else
@@ -311,7 +305,7 @@ bool NoUnquotedSpaceOpen(CheckApi& api, CheckState& state) {
       return Fail(state, tried +
                              u" is there, so an unquoted shell would "
                              u"start it instead");
-    if (SameName(directory, judged)) continue;
+    if (directory == judged) continue;
     judged = directory;
     const Text why = ObjectOpen(api, directory, AddFileRights, state.User);
     if (!why.empty())
@@ -345,7 +339,7 @@ void RunCheck(CheckApi& api, const Wchar* exe, const Wchar* setupDir,
     return;
   state.SetupExe = JoinPath(state.SetupDir, u"SETUP.EXE");
   if (!OnLocalFixedDrive(api, state.Exe, state)) return;
-  if (!SameName(state.Exe.substr(0, 2), state.SetupDir.substr(0, 2)) &&
+  if (UpperAscii(state.Exe[0]) != UpperAscii(state.SetupDir[0]) &&
       !OnLocalFixedDrive(api, state.SetupDir, state))
     return;
   const std::vector<PathObject> objects = PathObjects(state);
@@ -359,7 +353,7 @@ void RunCheck(CheckApi& api, const Wchar* exe, const Wchar* setupDir,
   const Text exeDirectory = Parent(state.Exe);
   const Text setupDirectory = Parent(state.SetupExe);
   if (!BesideClosed(api, exeDirectory, state)) return;
-  if (!SameName(setupDirectory, exeDirectory) &&
+  if (setupDirectory != exeDirectory &&
       !BesideClosed(api, setupDirectory, state))
     return;
   state.Answer = RunOnce;

@@ -32,6 +32,22 @@ FakeCheckApi InstalledProduct() {
   return api;
 }
 
+// Directories whose names differ only in case, as Wine keeps them apart:
+// HANDBACK.EXE in C:\Cs\x and C:\Cs\y, safe; SETUP.EXE in C:\Cs\X, open to
+// everyone, and in C:\Cs\Y, beside a DLL of another user's.
+void CaseTwins(FakeCheckApi& api) {
+  for (const Text directory : {u"C:\\Cs\\x", u"C:\\Cs\\y"}) {
+    api.Directories(directory, Safe());
+    api.File(directory + u"\\HANDBACK.EXE", Safe());
+  }
+  api.Objects[u"C:\\Cs\\X"] = {0x10, OpenToEveryone()};
+  api.Objects[u"C:\\Cs\\Y"] = {0x10, Safe()};
+  api.File(u"C:\\Cs\\X\\SETUP.EXE", Safe());
+  api.File(u"C:\\Cs\\Y\\SETUP.EXE", Safe());
+  api.File(u"C:\\Cs\\Y\\VERSION.dll",
+           Sd(OtherUser, {Allow(OtherUser, FullAccess)}));
+}
+
 struct Expected {
   int Way;
   Text Reason;
@@ -72,6 +88,15 @@ TEST(CheckTest, PathsAreJudgedInTheFormWindowsOpens) {
       {u"c:\\apps\\dorvanix\\handback.exe", u"C:\\APPS\\DORVANIX\\SETUP", false,
        2, u"c:\\apps\\dorvanix\\handback.exe", u"C:\\APPS\\DORVANIX\\SETUP",
        u""},
+      // Where names keep their case, each directory is judged by its own.
+      {u"C:\\Cs\\x\\HANDBACK.EXE", u"C:\\Cs\\X", false, 0,
+       u"C:\\Cs\\x\\HANDBACK.EXE", u"C:\\Cs\\X",
+       u"C:\\Cs\\X is open to others: S-1-1-0 may change it (rights "
+       u"0x001301FF)"},
+      {u"C:\\Cs\\y\\HANDBACK.EXE", u"C:\\Cs\\Y", false, 0,
+       u"C:\\Cs\\y\\HANDBACK.EXE", u"C:\\Cs\\Y",
+       u"C:\\Cs\\Y\\VERSION.dll is open to others: its owner is "
+       u"S-1-5-21-1-2-3-1002"},
       // Not absolute: relative, drive-relative, rooted, no drive letter.
       {u"HANDBACK.EXE", u"Setup", false, 0, u"", u"",
        u"HANDBACK.EXE is not a full path"},
@@ -115,6 +140,7 @@ TEST(CheckTest, PathsAreJudgedInTheFormWindowsOpens) {
   };
   for (const auto& row : rows) {
     FakeCheckApi api = InstalledProduct();
+    CaseTwins(api);
     api.FullPaths[u"C:\\Apps\\Dorvanix\\CON"] = u"\\\\.\\CON";
     if (row.AppsOpen) api.Objects[u"C:\\Apps"].Security = OpenToEveryone();
     const Answer got = Check(api, row.Exe, row.SetupDir);
@@ -587,8 +613,9 @@ TEST(CheckTest, MissingBuffersOrTextsGetADefinedAnswer) {
   }
 }
 
-// The whole sequence for a product in one directory: sizes, order, and each
-// descriptor, search and token released.
+// The whole sequence for a product in one directory, named in two cases:
+// sizes, order, each name judged as given, and each descriptor, search and
+// token released.
 TEST(CheckTest, CallsInOrder) {
   FakeCheckApi api;
   api.Install(u"C:\\D", Safe(), Safe());
@@ -597,37 +624,39 @@ TEST(CheckTest, CallsInOrder) {
   api.File(u"C:\\D\\SETUP.EXE", Safe());
   const Answer got = Check(api, u"C:\\D\\HANDBACK.EXE", u"c:\\d");
   EXPECT_EQ(got.Way, 2) << testing::PrintToString(got.Reason);
+  const std::vector<Text> objects = {u"C:\\D\\HANDBACK.EXE", u"C:\\D", u"C:\\",
+                                     u"c:\\d\\SETUP.EXE",    u"c:\\d", u"c:\\"};
   Calls expected = {
       u"GetFullPathNameW(C:\\D\\HANDBACK.EXE, 1024)",
       u"GetFullPathNameW(c:\\d, 1024)",
       u"GetDriveTypeW(C:\\)",
       u"QueryDosDeviceW(C:, 1024)",
-      u"GetFileAttributesW(C:\\D\\HANDBACK.EXE)",
-      u"GetFileAttributesW(C:\\D)",
-      u"GetFileAttributesW(C:\\)",
-      u"GetFileAttributesW(c:\\d\\SETUP.EXE)",
-      u"GetCurrentProcess()",
-      u"OpenProcessToken(process, 8)",
-      u"GetTokenInformation(token, 1, 256)",
-      u"CloseHandle(token)",
   };
-  for (const char16_t* path :
-       {u"C:\\D\\HANDBACK.EXE", u"C:\\D", u"C:\\", u"c:\\d\\SETUP.EXE"})
-    expected.insert(
-        expected.end(),
-        {Text(u"GetNamedSecurityInfoW(") + path + u", 1, 5)",
-         u"GetSecurityDescriptorLength(descriptor)", u"LocalFree(descriptor)"});
+  for (const Text& path : objects)
+    expected.push_back(u"GetFileAttributesW(" + path + u")");
   expected.insert(
       expected.end(),
-      {u"FindFirstFileW(C:\\D\\*)", u"FindNextFileW(search)",
-       u"FindNextFileW(search)", u"FindNextFileW(search)",
-       u"FindNextFileW(search)", u"GetLastError()", u"FindClose(search)"});
-  for (const char16_t* path : {u"C:\\D\\HANDBACK.EXE", u"C:\\D\\SETUP.EXE"})
+      {u"GetCurrentProcess()", u"OpenProcessToken(process, 8)",
+       u"GetTokenInformation(token, 1, 256)", u"CloseHandle(token)"});
+  for (const Text& path : objects)
     expected.insert(
         expected.end(),
-        {Text(u"GetFileAttributesW(") + path + u")",
-         Text(u"GetNamedSecurityInfoW(") + path + u", 1, 5)",
+        {u"GetNamedSecurityInfoW(" + path + u", 1, 5)",
          u"GetSecurityDescriptorLength(descriptor)", u"LocalFree(descriptor)"});
+  for (const Text directory : {u"C:\\D", u"c:\\d"}) {
+    expected.insert(
+        expected.end(),
+        {u"FindFirstFileW(" + directory + u"\\*)", u"FindNextFileW(search)",
+         u"FindNextFileW(search)", u"FindNextFileW(search)",
+         u"FindNextFileW(search)", u"GetLastError()", u"FindClose(search)"});
+    for (const Text& path :
+         {directory + u"\\HANDBACK.EXE", directory + u"\\SETUP.EXE"})
+      expected.insert(expected.end(),
+                      {u"GetFileAttributesW(" + path + u")",
+                       u"GetNamedSecurityInfoW(" + path + u", 1, 5)",
+                       u"GetSecurityDescriptorLength(descriptor)",
+                       u"LocalFree(descriptor)"});
+  }
   EXPECT_EQ(api.Calls, expected);
 }
 

@@ -1,8 +1,9 @@
 // A recording stand-in for what the check asks of Windows: every call lands
 // in Calls, with its arguments, in order. The test lays out the files and
 // directories (attributes and security descriptors), the drives and the
-// installing user; names are matched without regard to ASCII case, as
-// Windows matches them.
+// installing user. A name finds the object of its own case first, else one
+// whose name differs in ASCII case only: as Windows finds names, and as Wine
+// does, whose directories are all case-sensitive.
 #pragma once
 
 #include <algorithm>
@@ -235,7 +236,7 @@ inline Text ParentOf(const Text& path) {
 class FakeCheckApi : public CheckApi {
  public:
   // What the platform answers.
-  std::map<Text, Object, NoCase> Objects;
+  std::map<Text, Object> Objects;
   std::map<Text, Text> FullPaths;            // where not made here
   std::optional<Dword> FullPathLength;       // reported instead of the length
   std::map<char16_t, Uint> DriveTypes;       // DRIVE_FIXED where not given
@@ -308,7 +309,7 @@ class FakeCheckApi : public CheckApi {
   }
   Dword GetFileAttributesW(const Wchar* fileName) override {
     Record(u"GetFileAttributesW(" + Text(fileName) + u")");
-    const auto object = Objects.find(fileName);
+    const auto object = Find(fileName);
     if (object == Objects.end()) {
       Failed(2);
       return InvalidFileAttributes;
@@ -327,12 +328,12 @@ class FakeCheckApi : public CheckApi {
         pattern.substr(0, pattern.size() - (pattern.size() > 4 ? 2 : 1));
     const auto error = ListErrors.find(directory);
     if (error != ListErrors.end()) return FailedSearch(error->second);
-    if (Objects.find(directory) == Objects.end()) return FailedSearch(3);
+    const auto listed = Find(directory);
+    if (listed == Objects.end()) return FailedSearch(3);
     std::vector<Text> names;
     if (directory.size() > 3) names = {u".", u".."};
     for (const auto& [path, object] : Objects)
-      if (!NoCase()(ParentOf(path), directory) &&
-          !NoCase()(directory, ParentOf(path)))
+      if (ParentOf(path) == listed->first)
         names.push_back(path.substr(ParentOf(path).size() +
                                     (directory.size() > 3 ? 1 : 0)));
     if (names.empty()) return FailedSearch(2);
@@ -359,7 +360,7 @@ class FakeCheckApi : public CheckApi {
     Record(u"GetNamedSecurityInfoW(" + Text(objectName) + u", " +
            Number(objectType) + u", " + Number(securityInfo) +
            (group || sacl ? u", group or SACL" : u"") + u")");
-    const auto object = Objects.find(objectName);
+    const auto object = Find(objectName);
     if (object == Objects.end()) return 2;
     if (object->second.SecurityError != 0) return object->second.SecurityError;
     const Descriptor& d = object->second.Security;
@@ -436,6 +437,13 @@ class FakeCheckApi : public CheckApi {
   bool TokenOpen = false;
 
   void Record(Text call) { Calls.push_back(std::move(call)); }
+  std::map<Text, Object>::iterator Find(const Text& path) {
+    const auto exact = Objects.find(path);
+    if (exact != Objects.end()) return exact;
+    return std::find_if(Objects.begin(), Objects.end(), [&](const auto& o) {
+      return !NoCase()(o.first, path) && !NoCase()(path, o.first);
+    });
+  }
   // A count of 0, or FALSE, with the error GetLastError then gives.
   Dword Failed(Dword error) {
     LastError = error;

@@ -78,6 +78,12 @@ Text JoinPath(const Text& directory, const Text& name) {
                                    : directory + u'\\' + name;
 }
 
+// How a reason names a path: quoted where it ends in a blank or a dot, which
+// a Win32 path would drop, so that the reader sees which entry it is.
+Text Shown(const Text& path) {
+  return path.back() == u' ' || path.back() == u'.' ? u'"' + path + u'"' : path;
+}
+
 // The directory holding what a full path names, or "" for a root.
 Text Parent(const Text& path) {
   if (path.size() <= 3) return u"";
@@ -186,13 +192,15 @@ std::vector<PathObject> PathObjects(const CheckState& state) {
 }
 
 // Step 3: a link can be pointed elsewhere by whoever owns it, which is not
-// seen under every Windows; its target's security says nothing.
-bool NotALink(CheckApi& api, const Text& path, CheckState& state) {
+// seen under every Windows; its target's security says nothing. `path` is
+// opened, `shown` named in the reason.
+bool NotALink(CheckApi& api, const Text& path, const Text& shown,
+              CheckState& state) {
   const Dword attributes = api.GetFileAttributesW(path.c_str());
   if (attributes == winservices::InvalidFileAttributes)
-    return Fail(state, path + u" cannot be read " + ErrorText(api));
+    return Fail(state, shown + u" cannot be read " + ErrorText(api));
   if ((attributes & winservices::FileAttributeReparsePoint) != 0)
-    return Fail(state, path + u" is a link");
+    return Fail(state, shown + u" is a link");
   return true;
 }
 
@@ -238,9 +246,10 @@ Text ObjectOpen(CheckApi& api, const Text& path, Dword rights,
 }
 
 // Step 4: only trusted principals may change the object.
-bool Closed(CheckApi& api, const Text& path, Dword rights, CheckState& state) {
+bool Closed(CheckApi& api, const Text& path, const Text& shown, Dword rights,
+            CheckState& state) {
   const Text why = ObjectOpen(api, path, rights, state.User);
-  return why.empty() || Fail(state, path + u" is open to others: " + why);
+  return why.empty() || Fail(state, shown + u" is open to others: " + why);
 }
 
 // The names in a directory but . and .., found before any is judged.
@@ -267,13 +276,17 @@ bool ListDirectory(CheckApi& api, const Text& directory,
 }
 
 // Step 5: what lies beside a program is as good as the program. SETUP.EXE
-// loads DLLs from its own directory first.
+// loads DLLs from its own directory first. Each entry is opened by its
+// \\?\ path, which Win32 takes as written: a plain one drops a name's
+// trailing blanks and dots, and so names its twin without them.
 bool BesideClosed(CheckApi& api, const Text& directory, CheckState& state) {
   std::vector<Text> names;
   if (!ListDirectory(api, directory, names, state)) return false;
   for (const Text& name : names) {
     const Text path = JoinPath(directory, name);
-    if (!NotALink(api, path, state) || !Closed(api, path, StrictRights, state))
+    const Text exact = u"\\\\?\\" + path;
+    if (!NotALink(api, exact, Shown(path), state) ||
+        !Closed(api, exact, Shown(path), StrictRights, state))
       return false;
   }
   return true;
@@ -344,11 +357,11 @@ void RunCheck(CheckApi& api, const Wchar* exe, const Wchar* setupDir,
     return;
   const std::vector<PathObject> objects = PathObjects(state);
   for (const PathObject& object : objects)
-    if (!NotALink(api, object.Path, state)) return;
+    if (!NotALink(api, object.Path, object.Path, state)) return;
   state.User = InstallingUser(api);
   for (const PathObject& object : objects)
-    if (!Closed(api, object.Path, object.Strict ? StrictRights : LooseRights,
-                state))
+    if (!Closed(api, object.Path, object.Path,
+                object.Strict ? StrictRights : LooseRights, state))
       return;
   const Text exeDirectory = Parent(state.Exe);
   const Text setupDirectory = Parent(state.SetupExe);

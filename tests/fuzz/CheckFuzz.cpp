@@ -373,13 +373,13 @@ class FuzzedWindows : public CheckApi {
     return reported;
   }
   // A name as FindFirstFileW gives it, cut to its 260 characters, then
-  // unterminated; its path is an entry of a listing.
+  // unterminated; its exact path (\\?\) is an entry of a listing.
   void Found(const Text& name, FindDataW* found) {
     std::memset(found, 0xA5, sizeof *found);
     const std::size_t length = std::min<std::size_t>(name.size(), 260);
     std::copy(name.begin(), name.begin() + length, found->FileName);
     if (length < 260) found->FileName[length] = 0;
-    Entries.insert(Listing + Text(name.c_str(), length).c_str());
+    Entries.insert(u"\\\\?\\" + Listing + Text(name.c_str(), length).c_str());
   }
 };
 

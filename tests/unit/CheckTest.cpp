@@ -372,6 +372,21 @@ TEST(CheckTest, WhatLiesBesideTheProgramsIsJudged) {
        5,
        {0, version + u" is open to others: its security cannot be read "
                      u"(error 5)"}},
+      // Names a Win32 path cannot give exactly (it drops trailing blanks and
+      // dots), beside the trusted VERSION.dll: each is judged by its own.
+      {"a trailing blank",
+       version + u" ",
+       Sd(OtherUser, {Allow(OtherUser, FullAccess)}),
+       0,
+       {0, u"\"" + version +
+               u" \" is open to others: its owner is S-1-5-21-1-2-3-1002"}},
+      {"a trailing dot, unreadable",
+       version + u".",
+       Safe(),
+       5,
+       {0, u"\"" + version +
+               u".\" is open to others: its security cannot be read (error "
+               u"5)"}},
       // Further down, or beside a directory above: not what starts.
       {"inside a directory beside",
        u"C:\\Apps\\Dorvanix\\Data\\X.DLL",
@@ -614,8 +629,8 @@ TEST(CheckTest, MissingBuffersOrTextsGetADefinedAnswer) {
 }
 
 // The whole sequence for a product in one directory, named in two cases:
-// sizes, order, each name judged as given, and each descriptor, search and
-// token released.
+// sizes, order, each name judged as given (an entry by its exact \\?\ path),
+// and each descriptor, search and token released.
 TEST(CheckTest, CallsInOrder) {
   FakeCheckApi api;
   api.Install(u"C:\\D", Safe(), Safe());
@@ -649,8 +664,8 @@ TEST(CheckTest, CallsInOrder) {
         {u"FindFirstFileW(" + directory + u"\\*)", u"FindNextFileW(search)",
          u"FindNextFileW(search)", u"FindNextFileW(search)",
          u"FindNextFileW(search)", u"GetLastError()", u"FindClose(search)"});
-    for (const Text& path :
-         {directory + u"\\HANDBACK.EXE", directory + u"\\SETUP.EXE"})
+    for (const Text& path : {u"\\\\?\\" + directory + u"\\HANDBACK.EXE",
+                             u"\\\\?\\" + directory + u"\\SETUP.EXE"})
       expected.insert(expected.end(),
                       {u"GetFileAttributesW(" + path + u")",
                        u"GetNamedSecurityInfoW(" + path + u", 1, 5)",

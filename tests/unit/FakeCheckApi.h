@@ -1,9 +1,11 @@
 // A recording stand-in for what the check asks of Windows: every call lands
 // in Calls, with its arguments, in order. The test lays out the files and
 // directories (attributes and security descriptors), the drives and the
-// installing user. A name finds the object of its own case first, else one
-// whose name differs in ASCII case only: as Windows finds names, and as Wine
-// does, whose directories are all case-sensitive.
+// installing user. A path finds what Windows opens for it: a \\?\ path
+// names it as written, another as Win32 makes it full, without a last name's
+// trailing dots and blanks; the object of that name's case first, else one
+// whose name differs in ASCII case only (as Wine finds names, whose
+// directories are all case-sensitive).
 #pragma once
 
 #include <algorithm>
@@ -437,7 +439,9 @@ class FakeCheckApi : public CheckApi {
   bool TokenOpen = false;
 
   void Record(Text call) { Calls.push_back(std::move(call)); }
-  std::map<Text, Object>::iterator Find(const Text& path) {
+  std::map<Text, Object>::iterator Find(const Text& name) {
+    const Text path =
+        name.compare(0, 4, u"\\\\?\\") == 0 ? name.substr(4) : MadeFull(name);
     const auto exact = Objects.find(path);
     if (exact != Objects.end()) return exact;
     return std::find_if(Objects.begin(), Objects.end(), [&](const auto& o) {

@@ -227,9 +227,12 @@ Text InstallingUser(CheckApi& api) {
   return text == u"?" ? u"" : text;
 }
 
+// Before Windows Vista (XP, Server 2003), whose major version is 5.
+bool BeforeVista(CheckApi& api) { return (api.GetVersion() & 0xFF) < 6; }
+
 // Why others may change the object at `path`, where `rights` count; "".
 Text ObjectOpen(CheckApi& api, const Text& path, Dword rights,
-                const Text& user) {
+                const Trustees& trust) {
   void *owner = nullptr, *dacl = nullptr, *descriptor = nullptr;
   const Dword error =
       api.GetNamedSecurityInfoW(path.c_str(), winservices::SeFileObject,
@@ -242,13 +245,13 @@ Text ObjectOpen(CheckApi& api, const Text& path, Dword rights,
   if (descriptor == nullptr) return u"its descriptor cannot be read";
   const Dword size = api.GetSecurityDescriptorLength(descriptor);
   return DescriptorOpen(static_cast<const uint8_t*>(descriptor), size, owner,
-                        dacl, rights, user);
+                        dacl, rights, trust);
 }
 
 // Step 4: only trusted principals may change the object.
 bool Closed(CheckApi& api, const Text& path, const Text& shown, Dword rights,
             CheckState& state) {
-  const Text why = ObjectOpen(api, path, rights, state.User);
+  const Text why = ObjectOpen(api, path, rights, state.Trust);
   return why.empty() || Fail(state, shown + u" is open to others: " + why);
 }
 
@@ -320,7 +323,7 @@ bool NoUnquotedSpaceOpen(CheckApi& api, CheckState& state) {
                              u"start it instead");
     if (directory == judged) continue;
     judged = directory;
-    const Text why = ObjectOpen(api, directory, AddFileRights, state.User);
+    const Text why = ObjectOpen(api, directory, AddFileRights, state.Trust);
     if (!why.empty())
       return Fail(state, directory + u" is open to others: " + why +
                              u", so an unquoted shell could start a program "
@@ -358,7 +361,7 @@ void RunCheck(CheckApi& api, const Wchar* exe, const Wchar* setupDir,
   const std::vector<PathObject> objects = PathObjects(state);
   for (const PathObject& object : objects)
     if (!NotALink(api, object.Path, object.Path, state)) return;
-  state.User = InstallingUser(api);
+  state.Trust = {InstallingUser(api), BeforeVista(api)};
   for (const PathObject& object : objects)
     if (!Closed(api, object.Path, object.Path,
                 object.Strict ? StrictRights : LooseRights, state))

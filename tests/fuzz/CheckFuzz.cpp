@@ -1,9 +1,10 @@
 // The check against a Windows whose every answer comes from the fuzz input:
 // paths, drives, attributes, directory listings, security descriptors (read
-// byte by byte by the check's own parser) and the token. Whatever Windows
-// answers, the check must not crash, read a byte a call did not write, leave
-// a descriptor, search or token unreleased, write past or leave unterminated
-// a buffer, or answer other than none where Windows showed a danger.
+// byte by byte by the check's own parser), the token and the version. Whatever
+// Windows answers, the check must not crash, read a byte a call did not write,
+// leave a descriptor, search or token unreleased, write past or leave
+// unterminated a buffer, or answer other than none where Windows showed a
+// danger.
 //
 // Input layout: read from the front, in the order the check asks, one or more
 // bytes per answer; a zero byte, or none left, is the usual answer of a
@@ -348,6 +349,11 @@ class FuzzedWindows : public CheckApi {
     if (object != Token || !TokenOpen) Fail("CloseHandle of no open token");
     TokenOpen = false;
     return 1;
+  }
+  Dword GetVersion() override {
+    Record("GetVersion()");
+    // Windows 10, as a program without a manifest sees it; or any.
+    return In.Byte() == 0 ? 0x23F00206 : In.Dword();
   }
 
  private:

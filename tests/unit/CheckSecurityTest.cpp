@@ -21,6 +21,7 @@ struct Row {
   bool Strict;
   Descriptor Security;
   Text Why;  // "" where only the trusted may change it
+  winservices::Dword Version = Windows7;
 };
 
 void ExpectRows(const std::vector<Row>& rows) {
@@ -28,6 +29,7 @@ void ExpectRows(const std::vector<Row>& rows) {
     const Row& row = rows[i];
     FakeCheckApi api;
     api.Install(u"C:\\Apps\\Dorvanix", Safe(), Safe());
+    api.Version = row.Version;
     const Text target = row.Strict ? u"C:\\Apps\\Dorvanix" : u"C:\\Apps";
     api.Objects[target].Security = row.Security;
     const Answer got = Check(api, u"C:\\Apps\\Dorvanix\\HANDBACK.EXE",
@@ -85,13 +87,18 @@ TEST(CheckSecurityTest, TodaysRulesHold) {
        u"S-1-1-0 may change it (rights 0x001F01FF)"},
       // Trusted principals, as entries and as owners.
       {true,
-       Sd(System,
-          {Allow(System, FullAccess), Allow(Administrators, FullAccess),
-           Allow(PowerUsers, FullAccess), Allow(CreatorOwner, FullAccess),
-           Allow(TrustedInstaller, FullAccess)}),
+       Sd(System, {Allow(System, FullAccess), Allow(Administrators, FullAccess),
+                   Allow(CreatorOwner, FullAccess),
+                   Allow(TrustedInstaller, FullAccess)}),
        u""},
       {true, Sd(TrustedInstaller, {Allow(System, FullAccess)}), u""},
-      {true, Sd(PowerUsers, {Allow(System, FullAccess)}), u""},
+      // Power Users, before Windows Vista only.
+      {true, Sd(System, {Allow(PowerUsers, FullAccess)}), u"", WindowsXp},
+      {true, Sd(PowerUsers, {Allow(System, FullAccess)}), u"", WindowsXp},
+      {true, Sd(System, {Allow(PowerUsers, Modify)}),
+       u"S-1-5-32-547 may change it (rights 0x001301BF)", WindowsVista},
+      {false, Sd(PowerUsers, {Allow(System, FullAccess)}),
+       u"its owner is S-1-5-32-547"},
       {false, Sd(Users, {Allow(System, FullAccess)}),
        u"its owner is S-1-5-32-545"},
       {true, Sd(std::nullopt, {Allow(System, FullAccess)}), u"it has no owner"},
@@ -243,7 +250,7 @@ TEST(CheckSecurityTest, PointersOutsideTheDescriptorAreNotRead) {
   const Bytes owner = Sid(Administrators);
   ownerLast.Data.insert(ownerLast.Data.end(), owner.begin(), owner.end());
   const uint8_t* last = ownerLast.Data.data();
-  const Text user = u"";
+  const check::Trustees trust;
   struct {
     const uint8_t* Start;
     const void* Owner;
@@ -267,7 +274,7 @@ TEST(CheckSecurityTest, PointersOutsideTheDescriptorAreNotRead) {
   };
   for (const auto& row : rows)
     EXPECT_EQ(check::DescriptorOpen(row.Start, row.Size, row.Owner, row.Dacl,
-                                    check::StrictRights, user),
+                                    check::StrictRights, trust),
               row.Why)
         << testing::PrintToString(row.Why);
 }

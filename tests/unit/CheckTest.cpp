@@ -649,10 +649,10 @@ TEST(CheckTest, CallsInOrder) {
   };
   for (const Text& path : objects)
     expected.push_back(u"GetFileAttributesW(" + path + u")");
-  expected.insert(
-      expected.end(),
-      {u"GetCurrentProcess()", u"OpenProcessToken(process, 8)",
-       u"GetTokenInformation(token, 1, 256)", u"CloseHandle(token)"});
+  expected.insert(expected.end(),
+                  {u"GetCurrentProcess()", u"OpenProcessToken(process, 8)",
+                   u"GetTokenInformation(token, 1, 256)", u"CloseHandle(token)",
+                   u"GetVersion()"});
   for (const Text& path : objects)
     expected.insert(
         expected.end(),

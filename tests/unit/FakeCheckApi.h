@@ -63,6 +63,10 @@ const Text Everyone = u"S-1-1-0", System = u"S-1-5-18",
            InstallingUser = u"S-1-5-21-1-2-3-1001",
            OtherUser = u"S-1-5-21-1-2-3-1002";
 
+// GetVersion's answers: build, minor and major version.
+constexpr Dword WindowsXp = 0x0A280105, WindowsVista = 0x17700006,
+                Windows7 = 0x1DB10106;
+
 // Rights and flags as SDDL names them.
 constexpr uint32_t FullAccess = 0x1F01FF, ReadExecute = 0x1200A9,
                    Modify = 0x1301BF, GenericAll = 0x10000000,
@@ -248,6 +252,7 @@ class FakeCheckApi : public CheckApi {
   Text User = InstallingUser;
   Bool TokenResult = 1;
   bool TokenSidOutside = false;  // TOKEN_USER points outside its buffer
+  Dword Version = Windows7;      // as GetVersion answers
 
   std::vector<Text> Calls;
 
@@ -420,6 +425,10 @@ class FakeCheckApi : public CheckApi {
            u")");
     if (object == Token) TokenOpen = false;
     return 1;
+  }
+  Dword GetVersion() override {
+    Record(u"GetVersion()");
+    return Version;
   }
 
  private:

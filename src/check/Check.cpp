@@ -67,14 +67,6 @@ bool IsLetter(Wchar c) {
 Wchar UpperAscii(Wchar c) {
   return c >= u'a' && c <= u'z' ? static_cast<Wchar>(c - u'a' + u'A') : c;
 }
-// As Windows compares names on a volume, for ASCII at least; where another
-// letter's case differs, an object is only judged twice.
-bool SameName(const Text& a, const Text& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](Wchar x, Wchar y) {
-           return UpperAscii(x) == UpperAscii(y);
-         });
-}
 
 Text ErrorText(CheckApi& api) {
   return u"(error " + Decimal(api.GetLastError()) + u")";
@@ -84,6 +76,12 @@ Text ErrorText(CheckApi& api) {
 Text JoinPath(const Text& directory, const Text& name) {
   return directory.back() == u'\\' ? directory + name
                                    : directory + u'\\' + name;
+}
+
+// How a reason names a path: quoted where it ends in a blank or a dot, which
+// a Win32 path would drop, so that the reader sees which entry it is.
+Text Shown(const Text& path) {
+  return path.back() == u' ' || path.back() == u'.' ? u'"' + path + u'"' : path;
 }
 
 // The directory holding what a full path names, or "" for a root.
@@ -169,19 +167,21 @@ bool OnLocalFixedDrive(CheckApi& api, const Text& path, CheckState& state) {
   return true;
 }
 
-// Each file, and every directory above it up to the root, once: the files
-// and both files' own directories get the strict rule.
+// Each file, and every directory above it up to the root: the files and
+// both files' own directories get the strict rule. Names that differ only in
+// case are kept apart, as a directory may be case-sensitive (under Wine,
+// every one is); where they name one object, it is judged twice.
 std::vector<PathObject> PathObjects(const CheckState& state) {
   const Text exeDirectory = Parent(state.Exe);
   const Text setupDirectory = Parent(state.SetupExe);
   std::vector<PathObject> objects;
   for (const Text* file : {&state.Exe, &state.SetupExe}) {
     for (Text path = *file; !path.empty(); path = Parent(path)) {
-      const bool strict = path == *file || SameName(path, exeDirectory) ||
-                          SameName(path, setupDirectory);
-      const auto seen = std::find_if(
-          objects.begin(), objects.end(),
-          [&path](const PathObject& o) { return SameName(o.Path, path); });
+      const bool strict =
+          path == *file || path == exeDirectory || path == setupDirectory;
+      const auto seen =
+          std::find_if(objects.begin(), objects.end(),
+                       [&path](const PathObject& o) { return o.Path == path; });
       if (seen == objects.end())
         objects.push_back({path, strict});
       else
@@ -192,13 +192,15 @@ std::vector<PathObject> PathObjects(const CheckState& state) {
 }
 
 // Step 3: a link can be pointed elsewhere by whoever owns it, which is not
-// seen under every Windows; its target's security says nothing.
-bool NotALink(CheckApi& api, const Text& path, CheckState& state) {
+// seen under every Windows; its target's security says nothing. `path` is
+// opened, `shown` named in the reason.
+bool NotALink(CheckApi& api, const Text& path, const Text& shown,
+              CheckState& state) {
   const Dword attributes = api.GetFileAttributesW(path.c_str());
   if (attributes == winservices::InvalidFileAttributes)
-    return Fail(state, path + u" cannot be read " + ErrorText(api));
+    return Fail(state, shown + u" cannot be read " + ErrorText(api));
   if ((attributes & winservices::FileAttributeReparsePoint) != 0)
-    return Fail(state, path + u" is a link");
+    return Fail(state, shown + u" is a link");
   return true;
 }
 
@@ -225,9 +227,12 @@ Text InstallingUser(CheckApi& api) {
   return text == u"?" ? u"" : text;
 }
 
+// Before Windows Vista (XP, Server 2003), whose major version is 5.
+bool BeforeVista(CheckApi& api) { return (api.GetVersion() & 0xFF) < 6; }
+
 // Why others may change the object at `path`, where `rights` count; "".
 Text ObjectOpen(CheckApi& api, const Text& path, Dword rights,
-                const Text& user) {
+                const Trustees& trust) {
   void *owner = nullptr, *dacl = nullptr, *descriptor = nullptr;
   const Dword error =
       api.GetNamedSecurityInfoW(path.c_str(), winservices::SeFileObject,
@@ -240,13 +245,14 @@ Text ObjectOpen(CheckApi& api, const Text& path, Dword rights,
   if (descriptor == nullptr) return u"its descriptor cannot be read";
   const Dword size = api.GetSecurityDescriptorLength(descriptor);
   return DescriptorOpen(static_cast<const uint8_t*>(descriptor), size, owner,
-                        dacl, rights, user);
+                        dacl, rights, trust);
 }
 
 // Step 4: only trusted principals may change the object.
-bool Closed(CheckApi& api, const Text& path, Dword rights, CheckState& state) {
-  const Text why = ObjectOpen(api, path, rights, state.User);
-  return why.empty() || Fail(state, path + u" is open to others: " + why);
+bool Closed(CheckApi& api, const Text& path, const Text& shown, Dword rights,
+            CheckState& state) {
+  const Text why = ObjectOpen(api, path, rights, state.Trust);
+  return why.empty() || Fail(state, shown + u" is open to others: " + why);
 }
 
 // The names in a directory but . and .., found before any is judged.
@@ -273,13 +279,17 @@ bool ListDirectory(CheckApi& api, const Text& directory,
 }
 
 // Step 5: what lies beside a program is as good as the program. SETUP.EXE
-// loads DLLs from its own directory first.
+// loads DLLs from its own directory first. Each entry is opened by its
+// \\?\ path, which Win32 takes as written: a plain one drops a name's
+// trailing blanks and dots, and so names its twin without them.
 bool BesideClosed(CheckApi& api, const Text& directory, CheckState& state) {
   std::vector<Text> names;
   if (!ListDirectory(api, directory, names, state)) return false;
   for (const Text& name : names) {
     const Text path = JoinPath(directory, name);
-    if (!NotALink(api, path, state) || !Closed(api, path, StrictRights, state))
+    const Text exact = u"\\\\?\\" + path;
+    if (!NotALink(api, exact, Shown(path), state) ||
+        !Closed(api, exact, Shown(path), StrictRights, state))
       return false;
   }
   return true;
@@ -311,9 +321,9 @@ bool NoUnquotedSpaceOpen(CheckApi& api, CheckState& state) {
       return Fail(state, tried +
                              u" is there, so an unquoted shell would "
                              u"start it instead");
-    if (SameName(directory, judged)) continue;
+    if (directory == judged) continue;
     judged = directory;
-    const Text why = ObjectOpen(api, directory, AddFileRights, state.User);
+    const Text why = ObjectOpen(api, directory, AddFileRights, state.Trust);
     if (!why.empty())
       return Fail(state, directory + u" is open to others: " + why +
                              u", so an unquoted shell could start a program "
@@ -345,21 +355,21 @@ void RunCheck(CheckApi& api, const Wchar* exe, const Wchar* setupDir,
     return;
   state.SetupExe = JoinPath(state.SetupDir, u"SETUP.EXE");
   if (!OnLocalFixedDrive(api, state.Exe, state)) return;
-  if (!SameName(state.Exe.substr(0, 2), state.SetupDir.substr(0, 2)) &&
+  if (UpperAscii(state.Exe[0]) != UpperAscii(state.SetupDir[0]) &&
       !OnLocalFixedDrive(api, state.SetupDir, state))
     return;
   const std::vector<PathObject> objects = PathObjects(state);
   for (const PathObject& object : objects)
-    if (!NotALink(api, object.Path, state)) return;
-  state.User = InstallingUser(api);
+    if (!NotALink(api, object.Path, object.Path, state)) return;
+  state.Trust = {InstallingUser(api), BeforeVista(api)};
   for (const PathObject& object : objects)
-    if (!Closed(api, object.Path, object.Strict ? StrictRights : LooseRights,
-                state))
+    if (!Closed(api, object.Path, object.Path,
+                object.Strict ? StrictRights : LooseRights, state))
       return;
   const Text exeDirectory = Parent(state.Exe);
   const Text setupDirectory = Parent(state.SetupExe);
   if (!BesideClosed(api, exeDirectory, state)) return;
-  if (!SameName(setupDirectory, exeDirectory) &&
+  if (setupDirectory != exeDirectory &&
       !BesideClosed(api, setupDirectory, state))
     return;
   state.Answer = RunOnce;

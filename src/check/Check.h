@@ -38,13 +38,19 @@ constexpr Dword AddFileRights = 0x50000002;
 // Longest path the check takes, in characters with the terminating zero.
 constexpr Dword PathChars = 1024;
 
+// Who is trusted besides the principals every Windows trusts.
+struct Trustees {
+  Text User;                // the installing user's SID, "" where unknown
+  bool PowerUsers = false;  // before Windows Vista
+};
+
 struct CheckState {
   Way Answer = None;
-  Text Exe;       // HANDBACK.EXE, full
-  Text SetupDir;  // the directory holding SETUP.EXE, full
-  Text SetupExe;  // SETUP.EXE in it, as the program joins them
-  Text User;      // the installing user's SID, "" where unknown
-  Text Reason;    // why not HandBack; "" for HandBack
+  Text Exe;        // HANDBACK.EXE, full
+  Text SetupDir;   // the directory holding SETUP.EXE, full
+  Text SetupExe;   // SETUP.EXE in it, as the program joins them
+  Trustees Trust;  // as this Windows and the token tell
+  Text Reason;     // why not HandBack; "" for HandBack
 };
 
 // Judges the two paths as given (null for none); fills `state`.
@@ -62,13 +68,13 @@ int HandBackCheckWith(CheckApi& api, const Wchar* exe, const Wchar* setupDir,
 // "" where only trusted principals hold any of `rights`, else why. Reads
 // nothing outside the descriptor.
 Text DescriptorOpen(const uint8_t* start, std::size_t size, const void* owner,
-                    const void* dacl, Dword rights, const Text& user);
+                    const void* dacl, Dword rights, const Trustees& trust);
 
 // A SID of at most `size` bytes as S-1-..., or "?" where it is none.
 Text SidText(const uint8_t* sid, std::size_t size);
 
 // Whether that principal is trusted with what the next logon starts.
-bool Trusted(const Text& sid, const Text& user);
+bool Trusted(const Text& sid, const Trustees& trust);
 
 // A number in decimal, or as 0x and `digits` hexadecimal digits.
 Text Decimal(uint64_t value);

@@ -20,11 +20,12 @@ const char16_t* const TrustedSids[] = {
     u"S-1-5-32-544",  // Administrators
     u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
     // TrustedInstaller
-    u"S-1-5-32-547",  // Power Users: Windows XP gives them Modify on Program
-                      // Files
-    u"S-1-3-0",       // CREATOR OWNER
-    u"S-1-3-4",       // OWNER RIGHTS: the owner, who must be trusted anyway
+    u"S-1-3-0",  // CREATOR OWNER
+    u"S-1-3-4",  // OWNER RIGHTS: the owner, who must be trusted anyway
 };
+// Windows XP gives Power Users Modify on Program Files, and documents them
+// as able to become administrators; from Vista on they are not.
+constexpr char16_t PowerUsers[] = u"S-1-5-32-547";
 
 uint16_t Word16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
 uint32_t Dword32(const uint8_t* at) {
@@ -43,7 +44,7 @@ std::size_t OffsetIn(const uint8_t* start, std::size_t size,
 // Why the ACL of `size` bytes lets someone untrusted change the object, or
 // "".
 Text AclOpen(const uint8_t* acl, std::size_t size, Dword rights,
-             const Text& user) {
+             const Trustees& trust) {
   if (size < AclHeaderSize) return u"its DACL cannot be read";
   const std::size_t aclSize = Word16(acl + 2);
   const unsigned count = Word16(acl + 4);
@@ -71,7 +72,7 @@ Text AclOpen(const uint8_t* acl, std::size_t size, Dword rights,
     const Dword mask = Dword32(ace + 4);
     const Text sid =
         SidText(ace + AllowedSidOffset, aceSize - AllowedSidOffset);
-    if ((mask & rights) != 0 && !Trusted(sid, user))
+    if ((mask & rights) != 0 && !Trusted(sid, trust))
       return sid + u" may change it (rights " + Hex(mask, 8) + u")";
   }
   return u"";
@@ -111,14 +112,15 @@ Text SidText(const uint8_t* sid, std::size_t size) {
   return text;
 }
 
-bool Trusted(const Text& sid, const Text& user) {
+bool Trusted(const Text& sid, const Trustees& trust) {
   for (const char16_t* trusted : TrustedSids)
     if (sid == trusted) return true;
-  return !user.empty() && sid == user;
+  if (trust.PowerUsers && sid == PowerUsers) return true;
+  return !trust.User.empty() && sid == trust.User;
 }
 
 Text DescriptorOpen(const uint8_t* start, std::size_t size, const void* owner,
-                    const void* dacl, Dword rights, const Text& user) {
+                    const void* dacl, Dword rights, const Trustees& trust) {
   if (owner == nullptr) return u"it has no owner";
   if (dacl == nullptr) return u"it has no DACL, so anyone may change it";
   const std::size_t ownerAt = OffsetIn(start, size, owner);
@@ -126,8 +128,8 @@ Text DescriptorOpen(const uint8_t* start, std::size_t size, const void* owner,
   if (ownerAt == size || daclAt == size)
     return u"its descriptor cannot be read";
   const Text ownerSid = SidText(start + ownerAt, size - ownerAt);
-  if (!Trusted(ownerSid, user)) return u"its owner is " + ownerSid;
-  return AclOpen(start + daclAt, size - daclAt, rights, user);
+  if (!Trusted(ownerSid, trust)) return u"its owner is " + ownerSid;
+  return AclOpen(start + daclAt, size - daclAt, rights, trust);
 }
 
 }  // namespace check

@@ -62,6 +62,9 @@ class CheckApi {
   virtual Bool GetTokenInformation(Handle token, int infoClass, void* info,
                                    Dword length, Dword* returnLength) = 0;
   virtual Bool CloseHandle(Handle object) = 0;
+  // The major version in the low byte, the minor in the next, the build
+  // above them.
+  virtual Dword GetVersion() = 0;
 };
 
 // The one real implementation, over Windows itself.

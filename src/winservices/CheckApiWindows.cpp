@@ -72,6 +72,7 @@ class RealCheckApi final : public CheckApi {
         reinterpret_cast<DWORD*>(returnLength));
   }
   Bool CloseHandle(Handle object) override { return ::CloseHandle(object); }
+  Dword GetVersion() override { return ::GetVersion(); }
 };
 
 RealCheckApi TheWindowsCheckApi;

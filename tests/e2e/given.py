@@ -143,6 +143,19 @@ class FileByAnother(Given):
 
 
 @dataclass(frozen=True)
+class BlankTwin(Given):
+    """A file at `path` that only this user may change, and beside it its
+    twin whose name ends in a blank, which a Win32 path cannot name (it
+    drops the blank): made by another user, and every user may change it
+    (0666)."""
+    path: str
+
+    def lay_out(self, box):
+        box.put(self.path, b"MZ")
+        FileByAnother(self.path + " ").lay_out(box)
+
+
+@dataclass(frozen=True)
 class SignedCopy(Given):
     """The signed copy of the program (tests/footprint/signing.sh) at
     `path`."""

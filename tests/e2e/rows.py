@@ -14,10 +14,10 @@ from enum import Enum
 
 from calls import (EXPLORER_CALLS, RESTART_CALLS, RESTORE_CALLS, check_calls,
                    launch_calls, notice_calls)
-from given import (CheckCannotLoad, ExampleSetup, FileByAnother, Given,
-                   LinkByAnother, MadeByAnother, NoSetupExe, NoSystemIni,
-                   OpenToAll, RestartRefused, SetupDated1975, SetupExe,
-                   SetupIsADirectory, SetupNotAProgram, SignedCopy,
+from given import (BlankTwin, CheckCannotLoad, ExampleSetup, FileByAnother,
+                   Given, LinkByAnother, MadeByAnother, NoSetupExe,
+                   NoSystemIni, OpenToAll, RestartRefused, SetupDated1975,
+                   SetupExe, SetupIsADirectory, SetupNotAProgram, SignedCopy,
                    SystemIniImmutable, path_of)
 from winebox import LOCALE, PROGRAM
 
@@ -51,6 +51,8 @@ SHARED_OPEN = (SHARED_PARENT + " is open to others: S-1-1-0 may change it "
                "(rights 0x001301FF)")
 SQUATTED_OPEN = SQUATTED_ROOT + " is open to others: its owner is S-1-"
 BESIDE_OPEN = BESIDE_SETUP + " is open to others: its owner is S-1-"
+# The reason names a path that ends in a blank in quotes.
+BLANK_TWIN_OPEN = f'"{BESIDE_SETUP} " is open to others: its owner is S-1-'
 NETWORK_NOT_LOCAL = "N: is not a local fixed drive (type 4)"
 SIGNED = r"C:\SIGNED\HANDBACK.EXE"
 ANOTHER_SHELL = r"C:\Program Files\Other\SHELL.EXE"
@@ -277,6 +279,11 @@ ROWS = [
     Row("installer-file-beside-setup", installer=NSIS, layout=NT,
         given=(FileByAnother(BESIDE_SETUP),), armed=False, rebooted=True,
         restored=False, why=BESIDE_OPEN),
+    # Beside the safe VERSION.dll, a twin whose name ends in a blank, which
+    # SETUP.EXE's directory holds as a name of its own: judged by it.
+    Row("installer-blank-twin-beside-setup", installer=NSIS, layout=NT,
+        only="win64", given=(BlankTwin(BESIDE_SETUP),), armed=False,
+        rebooted=True, restored=False, why=BLANK_TWIN_OPEN),
     Row("installer-network-drive", installer=NSIS, layout=NT,
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
         restored=False, why=NETWORK_NOT_LOCAL),

@@ -1,9 +1,10 @@
 // The check against a Windows whose every answer comes from the fuzz input:
 // paths, drives, attributes, directory listings, security descriptors (read
-// byte by byte by the check's own parser) and the token. Whatever Windows
-// answers, the check must not crash, read a byte a call did not write, leave
-// a descriptor, search or token unreleased, write past or leave unterminated
-// a buffer, or answer other than none where Windows showed a danger.
+// byte by byte by the check's own parser), the token and the version. Whatever
+// Windows answers, the check must not crash, read a byte a call did not write,
+// leave a descriptor, search or token unreleased, write past or leave
+// unterminated a buffer, or answer other than none where Windows showed a
+// danger.
 //
 // Input layout: read from the front, in the order the check asks, one or more
 // bytes per answer; a zero byte, or none left, is the usual answer of a
@@ -349,6 +350,11 @@ class FuzzedWindows : public CheckApi {
     TokenOpen = false;
     return 1;
   }
+  Dword GetVersion() override {
+    Record("GetVersion()");
+    // Windows 10, as a program without a manifest sees it; or any.
+    return In.Byte() == 0 ? 0x23F00206 : In.Dword();
+  }
 
  private:
   Input& In;
@@ -373,13 +379,13 @@ class FuzzedWindows : public CheckApi {
     return reported;
   }
   // A name as FindFirstFileW gives it, cut to its 260 characters, then
-  // unterminated; its path is an entry of a listing.
+  // unterminated; its exact path (\\?\) is an entry of a listing.
   void Found(const Text& name, FindDataW* found) {
     std::memset(found, 0xA5, sizeof *found);
     const std::size_t length = std::min<std::size_t>(name.size(), 260);
     std::copy(name.begin(), name.begin() + length, found->FileName);
     if (length < 260) found->FileName[length] = 0;
-    Entries.insert(Listing + Text(name.c_str(), length).c_str());
+    Entries.insert(u"\\\\?\\" + Listing + Text(name.c_str(), length).c_str());
   }
 };
 

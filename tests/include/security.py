@@ -73,6 +73,16 @@ CHECKS = [
      answer(0, r"C:\Beside\HANDBACK.EXE", r"C:\Beside\Setup",
             re.escape(r"C:\Beside\Setup\VERSION.dll is open to others: ")
             + ".+")),
+    # Directories whose names differ only in case, two under Wine: each is
+    # judged by its own, X open to everyone, Y beside another user's DLL.
+    (r"C:\Cs\x\HANDBACK.EXE", r"C:\Cs\X",
+     answer(0, r"C:\Cs\x\HANDBACK.EXE", r"C:\Cs\X", re.escape(
+         r"C:\Cs\X is open to others: S-1-1-0 may change it "
+         "(rights 0x001301FF)"))),
+    (r"C:\Cs\y\HANDBACK.EXE", r"C:\Cs\Y",
+     answer(0, r"C:\Cs\y\HANDBACK.EXE", r"C:\Cs\Y",
+            re.escape(r"C:\Cs\Y\VERSION.dll is open to others: its owner "
+                      "is ") + r"S-1-[-0-9]+")),
     # Links, which their owner may point elsewhere after the check.
     (r"C:\Linked\HANDBACK.EXE", r"C:\Linked\Setup",
      answer(0, r"C:\Linked\HANDBACK.EXE", r"C:\Linked\Setup",
@@ -123,9 +133,14 @@ def lay_out(box: WineBox):
     subprocess.run(["chown", str(OTHER_UID), str(drive / "Squatted")],
                    check=True)
     (drive / "Writable/Setup/SETUP.EXE").chmod(0o666)
-    beside = put(r"C:\Beside\Setup\VERSION.dll")
-    beside.chmod(0o666)
-    subprocess.run(["chown", str(OTHER_UID), str(beside)], check=True)
+    for case in "xy":
+        put(f"C:\\Cs\\{case}\\HANDBACK.EXE")
+        put(f"C:\\Cs\\{case.upper()}\\SETUP.EXE")
+    (drive / "Cs/X").chmod(0o777)
+    for beside in (put(r"C:\Beside\Setup\VERSION.dll"),
+                   put(r"C:\Cs\X\VERSION.dll"), put(r"C:\Cs\Y\VERSION.dll")):
+        beside.chmod(0o666)
+        subprocess.run(["chown", str(OTHER_UID), str(beside)], check=True)
     (drive / "Linked").symlink_to("Program Files/Dorvanix 4")
     (drive / "Lnk").symlink_to("Program Files")
     for link in ("Linked", "Lnk"):

@@ -20,7 +20,8 @@ const Bytes NoGuids(4, 0);
 struct Row {
   bool Strict;
   Descriptor Security;
-  std::string Why;  // "" where only the trusted may change it
+  Text Why;  // "" where only the trusted may change it
+  winservices::Dword Version = Windows7;
 };
 
 void ExpectRows(const std::vector<Row>& rows) {
@@ -28,16 +29,18 @@ void ExpectRows(const std::vector<Row>& rows) {
     const Row& row = rows[i];
     FakeCheckApi api;
     api.Install(u"C:\\Apps\\Dorvanix", Safe(), Safe());
-    const std::string target = row.Strict ? "C:\\Apps\\Dorvanix" : "C:\\Apps";
-    api.Objects[Utf16(target)].Security = row.Security;
-    const Answer got = Check(api, "C:\\Apps\\Dorvanix\\HANDBACK.EXE",
-                             "C:\\Apps\\Dorvanix\\Setup");
+    api.Version = row.Version;
+    const Text target = row.Strict ? u"C:\\Apps\\Dorvanix" : u"C:\\Apps";
+    api.Objects[target].Security = row.Security;
+    const Answer got = Check(api, u"C:\\Apps\\Dorvanix\\HANDBACK.EXE",
+                             u"C:\\Apps\\Dorvanix\\Setup");
     if (row.Why.empty()) {
-      EXPECT_EQ(got.Way, check::HandBack) << "row " << i << ": " << got.Reason;
-      EXPECT_EQ(got.Reason, "") << "row " << i;
+      EXPECT_EQ(got.Way, check::HandBack)
+          << "row " << i << ": " << testing::PrintToString(got.Reason);
+      EXPECT_EQ(got.Reason, u"") << "row " << i;
     } else {
       EXPECT_EQ(got.Way, check::None) << "row " << i;
-      EXPECT_EQ(got.Reason, target + " is open to others: " + row.Why)
+      EXPECT_EQ(got.Reason, target + u" is open to others: " + row.Why)
           << "row " << i;
     }
   }
@@ -47,71 +50,76 @@ void ExpectRows(const std::vector<Row>& rows) {
 TEST(CheckSecurityTest, TodaysRulesHold) {
   ExpectRows({
       // Adding to a directory above is harmless; to its own, not.
-      {true, Sd("S-1-5-32-544", {Allow(Everyone, 0x6)}),
-       "S-1-1-0 may change it (rights 0x00000006)"},
-      {false, Sd(Administrators, {Allow(Everyone, 0x6)}), ""},
+      {true, Sd(u"S-1-5-32-544", {Allow(Everyone, 0x6)}),
+       u"S-1-1-0 may change it (rights 0x00000006)"},
+      {false, Sd(Administrators, {Allow(Everyone, 0x6)}), u""},
       {true, Sd(Administrators, {Allow(Everyone, GenericWrite)}),
-       "S-1-1-0 may change it (rights 0x40000000)"},
-      {false, Sd(Administrators, {Allow(Everyone, GenericWrite)}), ""},
+       u"S-1-1-0 may change it (rights 0x40000000)"},
+      {false, Sd(Administrators, {Allow(Everyone, GenericWrite)}), u""},
       // Replacing what the path names, or its security, counts everywhere.
       {false, Sd(Administrators, {Allow(AuthenticatedUsers, 0x40)}),
-       "S-1-5-11 may change it (rights 0x00000040)"},
+       u"S-1-5-11 may change it (rights 0x00000040)"},
       {false, Sd(Administrators, {Allow(Users, 0x10000)}),
-       "S-1-5-32-545 may change it (rights 0x00010000)"},
+       u"S-1-5-32-545 may change it (rights 0x00010000)"},
       {false, Sd(Administrators, {Allow(Users, 0x40000)}),
-       "S-1-5-32-545 may change it (rights 0x00040000)"},
+       u"S-1-5-32-545 may change it (rights 0x00040000)"},
       {false, Sd(Administrators, {Allow(Users, 0x80000)}),
-       "S-1-5-32-545 may change it (rights 0x00080000)"},
+       u"S-1-5-32-545 may change it (rights 0x00080000)"},
       {false, Sd(Administrators, {Allow(Everyone, GenericAll)}),
-       "S-1-1-0 may change it (rights 0x10000000)"},
+       u"S-1-1-0 may change it (rights 0x10000000)"},
       {false, Sd(Administrators, {Allow(AuthenticatedUsers, 0x1301BF)}),
-       "S-1-5-11 may change it (rights 0x001301BF)"},
+       u"S-1-5-11 may change it (rights 0x001301BF)"},
       // Reading, running, attributes: no change to what runs.
-      {true, Sd(Administrators, {Allow(Everyone, 0x1201A9)}), ""},
+      {true, Sd(Administrators, {Allow(Everyone, 0x1201A9)}), u""},
       // Only entries about the object itself count; deny entries never help.
       {true,
        Sd(Administrators,
           {Allow(Everyone, FullAccess,
                  ObjectInherit | ContainerInherit | InheritOnly)}),
-       ""},
+       u""},
       {true,
        Sd(Administrators,
           {Deny(Everyone, FullAccess), Allow(System, FullAccess)}),
-       ""},
+       u""},
       {true,
        Sd(Administrators,
           {Deny(Everyone, FullAccess), Allow(Everyone, FullAccess)}),
-       "S-1-1-0 may change it (rights 0x001F01FF)"},
+       u"S-1-1-0 may change it (rights 0x001F01FF)"},
       // Trusted principals, as entries and as owners.
       {true,
-       Sd(System,
-          {Allow(System, FullAccess), Allow(Administrators, FullAccess),
-           Allow(PowerUsers, FullAccess), Allow(CreatorOwner, FullAccess),
-           Allow(TrustedInstaller, FullAccess)}),
-       ""},
-      {true, Sd(TrustedInstaller, {Allow(System, FullAccess)}), ""},
-      {true, Sd(PowerUsers, {Allow(System, FullAccess)}), ""},
+       Sd(System, {Allow(System, FullAccess), Allow(Administrators, FullAccess),
+                   Allow(CreatorOwner, FullAccess),
+                   Allow(TrustedInstaller, FullAccess)}),
+       u""},
+      {true, Sd(TrustedInstaller, {Allow(System, FullAccess)}), u""},
+      // Power Users, before Windows Vista only.
+      {true, Sd(System, {Allow(PowerUsers, FullAccess)}), u"", WindowsXp},
+      {true, Sd(PowerUsers, {Allow(System, FullAccess)}), u"", WindowsXp},
+      {true, Sd(System, {Allow(PowerUsers, Modify)}),
+       u"S-1-5-32-547 may change it (rights 0x001301BF)", WindowsVista},
+      {false, Sd(PowerUsers, {Allow(System, FullAccess)}),
+       u"its owner is S-1-5-32-547"},
       {false, Sd(Users, {Allow(System, FullAccess)}),
-       "its owner is S-1-5-32-545"},
-      {true, Sd(std::nullopt, {Allow(System, FullAccess)}), "it has no owner"},
+       u"its owner is S-1-5-32-545"},
+      {true, Sd(std::nullopt, {Allow(System, FullAccess)}), u"it has no owner"},
       {false, Sd(Administrators, std::optional<Bytes>{}),
-       "it has no DACL, so anyone may change it"},
+       u"it has no DACL, so anyone may change it"},
       // Entries Wine's SDDL does not make: an allowing entry not understood
       // counts (an object entry; a callback entry); the denying forms and
       // anything inherit-only do not.
       {false, Sd(Administrators, {Other(5, 0, NoGuids)}),
-       "it has an entry of type 0x05 that is not understood"},
+       u"it has an entry of type 0x05 that is not understood"},
       {false, Sd(Administrators, {Other(9, 0)}),
-       "it has an entry of type 0x09 that is not understood"},
+       u"it has an entry of type 0x09 that is not understood"},
       {true,
        Sd(Administrators,
           {Other(6, 0, NoGuids), Other(10, 0), Other(12, 0, NoGuids),
            Other(5, ObjectInherit | ContainerInherit | InheritOnly, NoGuids)}),
-       ""},
+       u""},
       {true,
        Sd(Administrators,
           {Allow(Everyone, 0x1200A9), Allow(Everyone, 0x2, Inherited)}),
-       "S-1-1-0 may change it (rights 0x00000002)"},
+       u"S-1-1-0 may change it (rights 0x00000002)"},
   });
 }
 
@@ -120,53 +128,53 @@ TEST(CheckSecurityTest, DescriptorsWineCannotLayOut) {
   ExpectRows({
       // Add a file only, or a subdirectory only.
       {true, Sd(Administrators, {Allow(Everyone, 0x2)}),
-       "S-1-1-0 may change it (rights 0x00000002)"},
-      {false, Sd(Administrators, {Allow(Everyone, 0x2)}), ""},
+       u"S-1-1-0 may change it (rights 0x00000002)"},
+      {false, Sd(Administrators, {Allow(Everyone, 0x2)}), u""},
       {true, Sd(Administrators, {Allow(AuthenticatedUsers, 0x4)}),
-       "S-1-5-11 may change it (rights 0x00000004)"},
-      {false, Sd(Administrators, {Allow(AuthenticatedUsers, 0x4)}), ""},
+       u"S-1-5-11 may change it (rights 0x00000004)"},
+      {false, Sd(Administrators, {Allow(AuthenticatedUsers, 0x4)}), u""},
       // A deny entry in any order leaves the allowing one counted.
       {true, Sd(Administrators, {Allow(Users, 0x2), Deny(Users, FullAccess)}),
-       "S-1-5-32-545 may change it (rights 0x00000002)"},
+       u"S-1-5-32-545 may change it (rights 0x00000002)"},
       {true, Sd(Administrators, {Deny(Users, 0x2), Allow(Users, 0x2)}),
-       "S-1-5-32-545 may change it (rights 0x00000002)"},
+       u"S-1-5-32-545 may change it (rights 0x00000002)"},
       {true,
        Sd(Administrators,
           {Other(12, 0, NoGuids), Allow(Users, 0x2), Other(10, 0)}),
-       "S-1-5-32-545 may change it (rights 0x00000002)"},
+       u"S-1-5-32-545 may change it (rights 0x00000002)"},
       // OWNER RIGHTS stands for the owner, who is trusted.
       {true,
        Sd(Administrators,
           {Allow(OwnerRights, FullAccess), Allow(System, FullAccess)}),
-       ""},
+       u""},
       {false, Sd(OtherUser, {Allow(OwnerRights, FullAccess)}),
-       "its owner is S-1-5-21-1-2-3-1002"},
+       u"its owner is S-1-5-21-1-2-3-1002"},
       // Inherit-only entries are about what is made inside, not this.
       {true,
        Sd(Administrators,
           {Allow(Everyone, GenericAll, ContainerInherit | InheritOnly)}),
-       ""},
+       u""},
       // Object and callback forms of an allowing entry are not understood,
       // even with no right that counts; inherit-only they do not matter.
       {true, Sd(Administrators, {Other(11, 0, NoGuids)}),
-       "it has an entry of type 0x0B that is not understood"},
+       u"it has an entry of type 0x0B that is not understood"},
       {false, Sd(Administrators, {Other(4, 0)}),
-       "it has an entry of type 0x04 that is not understood"},
-      {true, Sd(Administrators, {Other(9, InheritOnly)}), ""},
+       u"it has an entry of type 0x04 that is not understood"},
+      {true, Sd(Administrators, {Other(9, InheritOnly)}), u""},
       // Generic rights: write and all count, read and execute do not.
       {true, Sd(Administrators, {Allow(Users, GenericWrite)}),
-       "S-1-5-32-545 may change it (rights 0x40000000)"},
-      {true, Sd(Administrators, {Allow(Users, GenericReadExecute)}), ""},
+       u"S-1-5-32-545 may change it (rights 0x40000000)"},
+      {true, Sd(Administrators, {Allow(Users, GenericReadExecute)}), u""},
       {false, Sd(Administrators, {Allow(Users, GenericAll | 0x1200A9)}),
-       "S-1-5-32-545 may change it (rights 0x101200A9)"},
+       u"S-1-5-32-545 may change it (rights 0x101200A9)"},
       // The installing user is trusted, another is not.
-      {true, Sd(InstallingUser, {Allow(InstallingUser, FullAccess)}), ""},
+      {true, Sd(InstallingUser, {Allow(InstallingUser, FullAccess)}), u""},
       {true, Sd(Administrators, {Allow(OtherUser, 0x40000)}),
-       "S-1-5-21-1-2-3-1002 may change it (rights 0x00040000)"},
+       u"S-1-5-21-1-2-3-1002 may change it (rights 0x00040000)"},
       // An empty DACL lets no one in.
-      {true, Sd(Administrators, std::vector<Ace>{}), ""},
+      {true, Sd(Administrators, std::vector<Ace>{}), u""},
       // What Wine gives a directory of the installing user.
-      {true, WineDefault(), ""},
+      {true, WineDefault(), u""},
   });
 }
 
@@ -181,52 +189,53 @@ TEST(CheckSecurityTest, MalformedDaclsAreOpen) {
   ExpectRows({
       // AclSize beyond the descriptor, below its header.
       {false, Sd(Administrators, with(one, 3, 0x7F)),
-       "its DACL cannot be read"},
-      {false, Sd(Administrators, with(one, 2, 7)), "its DACL cannot be read"},
-      {false, Sd(Administrators, Bytes{2, 0, 8, 0}), "its DACL cannot be read"},
+       u"its DACL cannot be read"},
+      {false, Sd(Administrators, with(one, 2, 7)), u"its DACL cannot be read"},
+      {false, Sd(Administrators, Bytes{2, 0, 8, 0}),
+       u"its DACL cannot be read"},
       // More entries than the ACL holds.
       {false, Sd(Administrators, with(one, 4, 2)),
-       "its entry 1 cannot be read"},
+       u"its entry 1 cannot be read"},
       // AceSize of zero, or past the ACL.
       {false, Sd(Administrators, with(one, 10, 0)),
-       "its entry 0 cannot be read"},
+       u"its entry 0 cannot be read"},
       {false, Sd(Administrators, with(two, 10, 0x40)),
-       "its entry 0 cannot be read"},
+       u"its entry 0 cannot be read"},
       // An allowing entry too short for its mask.
       {false, Sd(Administrators, with(with(one, 10, 4), 2, 12)),
-       "its entry 0 cannot be read"},
+       u"its entry 0 cannot be read"},
       // A SID whose count runs past its entry, or of another revision.
       {true, Sd(Administrators, with(two, 8 + 20 + 9, 5)),
-       "? may change it (rights 0x00000002)"},
+       u"? may change it (rights 0x00000002)"},
       {true, Sd(Administrators, with(two, 8 + 20 + 8, 2)),
-       "? may change it (rights 0x00000002)"},
+       u"? may change it (rights 0x00000002)"},
   });
 }
 
 TEST(CheckSecurityTest, SidsAreWrittenAsWindowsWritesThem) {
   struct {
     Bytes Sid;
-    std::string Text;
+    Text Written;
   } const rows[] = {
       {Sid(Everyone), Everyone},
       {Sid(TrustedInstaller), TrustedInstaller},
-      {Sid("S-1-0x123456789ABC-7"), "S-1-0x123456789ABC-7"},
-      {Sid("S-1-4294967295-4294967295"), "S-1-4294967295-4294967295"},
-      {Sid("S-1-5"), "S-1-5"},
-      {Bytes{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0}, "?"},  // one byte short
-      {Bytes{2, 0, 0, 0, 0, 0, 0, 5}, "?"},            // revision 2
-      {Bytes(8 + 4 * 16, 0), "?"},                     // revision 0
-      {Bytes{1, 0, 0, 0, 0, 0, 0}, "?"},
+      {Sid(u"S-1-0x123456789ABC-7"), u"S-1-0x123456789ABC-7"},
+      {Sid(u"S-1-4294967295-4294967295"), u"S-1-4294967295-4294967295"},
+      {Sid(u"S-1-5"), u"S-1-5"},
+      {Bytes{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0}, u"?"},  // one byte short
+      {Bytes{2, 0, 0, 0, 0, 0, 0, 5}, u"?"},            // revision 2
+      {Bytes(8 + 4 * 16, 0), u"?"},                     // revision 0
+      {Bytes{1, 0, 0, 0, 0, 0, 0}, u"?"},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(Utf8(check::SidText(row.Sid.data(), row.Sid.size())), row.Text)
-        << row.Text;
-  Bytes sixteen = Sid("S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15");
-  EXPECT_EQ(Utf8(check::SidText(sixteen.data(), sixteen.size())),
-            "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15");
+    EXPECT_EQ(check::SidText(row.Sid.data(), row.Sid.size()), row.Written)
+        << testing::PrintToString(row.Written);
+  Bytes sixteen = Sid(u"S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15");
+  EXPECT_EQ(check::SidText(sixteen.data(), sixteen.size()),
+            u"S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15");
   sixteen[1] = 16;  // more than a SID may have
   sixteen.resize(sixteen.size() + 4);
-  EXPECT_EQ(Utf8(check::SidText(sixteen.data(), sixteen.size())), "?");
+  EXPECT_EQ(check::SidText(sixteen.data(), sixteen.size()), u"?");
 }
 
 // The owner and DACL must lie inside the descriptor Windows gave.
@@ -241,33 +250,33 @@ TEST(CheckSecurityTest, PointersOutsideTheDescriptorAreNotRead) {
   const Bytes owner = Sid(Administrators);
   ownerLast.Data.insert(ownerLast.Data.end(), owner.begin(), owner.end());
   const uint8_t* last = ownerLast.Data.data();
-  const std::u16string user = u"";
+  const check::Trustees trust;
   struct {
     const uint8_t* Start;
     const void* Owner;
     const void* Dacl;
     std::size_t Size;
-    std::string Why;
+    Text Why;
   } const rows[] = {
-      {start, start + *d.Owner, start + *d.Dacl, d.Data.size(), ""},
+      {start, start + *d.Owner, start + *d.Dacl, d.Data.size(), u""},
       {start, start + d.Data.size(), start + *d.Dacl, d.Data.size(),
-       "its descriptor cannot be read"},
+       u"its descriptor cannot be read"},
       {start, start + *d.Owner, before, d.Data.size(),
-       "its descriptor cannot be read"},
+       u"its descriptor cannot be read"},
       {start, start + *d.Owner, start + *d.Dacl, *d.Dacl,
-       "its descriptor cannot be read"},
+       u"its descriptor cannot be read"},
       {start, start + *d.Owner, start + *d.Dacl, *d.Dacl + 7,
-       "its DACL cannot be read"},
+       u"its DACL cannot be read"},
       {last, last + *ownerLast.Owner, last + *ownerLast.Dacl,
-       ownerLast.Data.size(), ""},
+       ownerLast.Data.size(), u""},
       {last, last + *ownerLast.Owner, last + *ownerLast.Dacl,
-       *ownerLast.Owner + 15, "its owner is ?"},
+       *ownerLast.Owner + 15, u"its owner is ?"},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(Utf8(check::DescriptorOpen(row.Start, row.Size, row.Owner,
-                                         row.Dacl, check::StrictRights, user)),
+    EXPECT_EQ(check::DescriptorOpen(row.Start, row.Size, row.Owner, row.Dacl,
+                                    check::StrictRights, trust),
               row.Why)
-        << row.Why;
+        << testing::PrintToString(row.Why);
 }
 
 // The installing user comes from the process token; where it cannot be read
@@ -275,14 +284,14 @@ TEST(CheckSecurityTest, PointersOutsideTheDescriptorAreNotRead) {
 TEST(CheckSecurityTest, TheInstallingUserFromTheToken) {
   struct {
     const char* What;
-    std::string User;
+    Text User;
     winservices::Bool TokenResult;
     bool SidOutside;
     int Way;
   } const rows[] = {
       {"read", InstallingUser, 1, false, check::HandBack},
       {"no token", InstallingUser, 0, false, check::None},
-      {"no user", "", 1, false, check::None},
+      {"no user", u"", 1, false, check::None},
       {"SID outside TOKEN_USER", InstallingUser, 1, true, check::None},
   };
   for (const auto& row : rows) {
@@ -292,12 +301,12 @@ TEST(CheckSecurityTest, TheInstallingUserFromTheToken) {
     api.TokenResult = row.TokenResult;
     api.TokenSidOutside = row.SidOutside;
     const Answer got =
-        Check(api, "C:\\Dorvanix\\HANDBACK.EXE", "C:\\Dorvanix\\Setup");
+        Check(api, u"C:\\Dorvanix\\HANDBACK.EXE", u"C:\\Dorvanix\\Setup");
     EXPECT_EQ(got.Way, row.Way) << row.What;
     if (row.Way == check::None) {
       EXPECT_EQ(got.Reason,
-                "C:\\Dorvanix\\HANDBACK.EXE is open to others: its owner is "
-                "S-1-5-21-1-2-3-1001")
+                u"C:\\Dorvanix\\HANDBACK.EXE is open to others: its owner is "
+                u"S-1-5-21-1-2-3-1001")
           << row.What;
     }
   }

@@ -1,8 +1,11 @@
 // A recording stand-in for what the check asks of Windows: every call lands
 // in Calls, with its arguments, in order. The test lays out the files and
 // directories (attributes and security descriptors), the drives and the
-// installing user; names are matched without regard to ASCII case, as
-// Windows matches them.
+// installing user. A path finds what Windows opens for it: a \\?\ path
+// names it as written, another as Win32 makes it full, without a last name's
+// trailing dots and blanks; the object of that name's case first, else one
+// whose name differs in ASCII case only (as Wine finds names, whose
+// directories are all case-sensitive).
 #pragma once
 
 #include <algorithm>
@@ -20,55 +23,17 @@ namespace fake {
 
 using namespace winservices;
 using Bytes = std::vector<uint8_t>;
+using Text = std::u16string;
 
-inline std::string Utf8(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-inline std::u16string Utf16(const std::string& text) {
-  std::u16string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const int extra = byte < 0x80 ? 0 : byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
-    uint32_t c = extra == 0   ? byte
-                 : extra == 1 ? byte & 0x1F
-                 : extra == 2 ? byte & 0x0F
-                              : byte & 0x07;
-    for (int k = 1; k <= extra; ++k) c = c << 6 | (text[i + k] & 0x3F);
-    i += 1 + extra;
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
+// A number as text.
+inline Text Number(uint64_t value) {
+  const std::string digits = std::to_string(value);
+  return Text(digits.begin(), digits.end());
 }
 
 // A SID's bytes from its text, S-1-<authority>(-<sub-authority>)*.
-inline Bytes Sid(const std::string& text) {
+inline Bytes Sid(const Text& principal) {
+  const std::string text(principal.begin(), principal.end());  // ASCII
   std::vector<uint64_t> parts;
   std::size_t at = 4;  // after "S-1-"
   while (at <= text.size()) {
@@ -86,17 +51,21 @@ inline Bytes Sid(const std::string& text) {
 }
 
 // The principals of the rows.
-const std::string Everyone = "S-1-1-0", System = "S-1-5-18",
-                  Administrators = "S-1-5-32-544", Users = "S-1-5-32-545",
-                  PowerUsers = "S-1-5-32-547", AuthenticatedUsers = "S-1-5-11",
-                  CreatorOwner = "S-1-3-0", OwnerRights = "S-1-3-4",
-                  TrustedInstaller =
-                      "S-1-5-80-956008885-3418522649-1831038044-1853292631-"
-                      "2271478464",
-                  AllAppPackages = "S-1-15-2-1",
-                  AllRestrictedAppPackages = "S-1-15-2-2",
-                  InstallingUser = "S-1-5-21-1-2-3-1001",
-                  OtherUser = "S-1-5-21-1-2-3-1002";
+const Text Everyone = u"S-1-1-0", System = u"S-1-5-18",
+           Administrators = u"S-1-5-32-544", Users = u"S-1-5-32-545",
+           PowerUsers = u"S-1-5-32-547", AuthenticatedUsers = u"S-1-5-11",
+           CreatorOwner = u"S-1-3-0", OwnerRights = u"S-1-3-4",
+           TrustedInstaller =
+               u"S-1-5-80-956008885-3418522649-1831038044-1853292631-"
+               u"2271478464",
+           AllAppPackages = u"S-1-15-2-1",
+           AllRestrictedAppPackages = u"S-1-15-2-2",
+           InstallingUser = u"S-1-5-21-1-2-3-1001",
+           OtherUser = u"S-1-5-21-1-2-3-1002";
+
+// GetVersion's answers: build, minor and major version.
+constexpr Dword WindowsXp = 0x0A280105, WindowsVista = 0x17700006,
+                Windows7 = 0x1DB10106;
 
 // Rights and flags as SDDL names them.
 constexpr uint32_t FullAccess = 0x1F01FF, ReadExecute = 0x1200A9,
@@ -111,13 +80,13 @@ struct Ace {
   uint8_t Type;
   uint8_t Flags;
   uint32_t Mask;
-  std::string Principal;
+  Text Principal;
   Bytes Body = {};
 };
-inline Ace Allow(const std::string& who, uint32_t mask, uint8_t flags = 0) {
+inline Ace Allow(const Text& who, uint32_t mask, uint8_t flags = 0) {
   return {0, flags, mask, who};
 }
-inline Ace Deny(const std::string& who, uint32_t mask, uint8_t flags = 0) {
+inline Ace Deny(const Text& who, uint32_t mask, uint8_t flags = 0) {
   return {1, flags, mask, who};
 }
 
@@ -158,7 +127,7 @@ struct Descriptor {
 
 // The descriptor of that owner and DACL (raw bytes of the DACL allowed, for
 // the ones no builder makes); none where either is missing.
-inline Descriptor Sd(const std::optional<std::string>& owner,
+inline Descriptor Sd(const std::optional<Text>& owner,
                      const std::optional<Bytes>& dacl) {
   Descriptor d;
   d.Data = Bytes(20, 0);  // revision, control and four offsets
@@ -174,7 +143,7 @@ inline Descriptor Sd(const std::optional<std::string>& owner,
   }
   return d;
 }
-inline Descriptor Sd(const std::optional<std::string>& owner,
+inline Descriptor Sd(const std::optional<Text>& owner,
                      const std::vector<Ace>& dacl) {
   return Sd(owner, AclBytes(dacl));
 }
@@ -257,14 +226,14 @@ inline char16_t UpperAscii(char16_t c) {
   return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
 }
 struct NoCase {
-  bool operator()(const std::u16string& a, const std::u16string& b) const {
+  bool operator()(const Text& a, const Text& b) const {
     return std::lexicographical_compare(
         a.begin(), a.end(), b.begin(), b.end(),
         [](char16_t x, char16_t y) { return UpperAscii(x) < UpperAscii(y); });
   }
 };
 
-inline std::u16string ParentOf(const std::u16string& path) {
+inline Text ParentOf(const Text& path) {
   if (path.size() <= 3) return u"";
   const std::size_t last = path.rfind(u'\\', path.size() - 2);
   return last <= 2 ? path.substr(0, 3) : path.substr(0, last);
@@ -273,29 +242,30 @@ inline std::u16string ParentOf(const std::u16string& path) {
 class FakeCheckApi : public CheckApi {
  public:
   // What the platform answers.
-  std::map<std::u16string, Object, NoCase> Objects;
-  std::map<std::u16string, std::u16string> FullPaths;  // where not made here
-  std::optional<Dword> FullPathLength;         // reported instead of the length
-  std::map<char16_t, Uint> DriveTypes;         // DRIVE_FIXED where not given
-  std::map<char16_t, std::u16string> Devices;  // a volume where not given
-  std::map<std::u16string, Dword, NoCase> ListErrors;  // FindFirstFileW
-  Dword EndOfListError = ErrorNoMoreFiles;             // FindNextFileW
-  std::string User = InstallingUser;
+  std::map<Text, Object> Objects;
+  std::map<Text, Text> FullPaths;            // where not made here
+  std::optional<Dword> FullPathLength;       // reported instead of the length
+  std::map<char16_t, Uint> DriveTypes;       // DRIVE_FIXED where not given
+  std::map<char16_t, Text> Devices;          // a volume where not given
+  std::map<Text, Dword, NoCase> ListErrors;  // FindFirstFileW
+  Dword EndOfListError = ErrorNoMoreFiles;   // FindNextFileW
+  Text User = InstallingUser;
   Bool TokenResult = 1;
   bool TokenSidOutside = false;  // TOKEN_USER points outside its buffer
+  Dword Version = Windows7;      // as GetVersion answers
 
-  std::vector<std::string> Calls;
+  std::vector<Text> Calls;
 
   // A directory and everything above it, each with this descriptor.
-  void Directories(const std::u16string& path, const Descriptor& security) {
-    for (std::u16string at = path; !at.empty(); at = ParentOf(at))
+  void Directories(const Text& path, const Descriptor& security) {
+    for (Text at = path; !at.empty(); at = ParentOf(at))
       Objects[at] = {0x10, security};
   }
-  void File(const std::u16string& path, const Descriptor& security) {
+  void File(const Text& path, const Descriptor& security) {
     Objects[path] = {0x20, security};
   }
   // A product in `directory`: HANDBACK.EXE, and SETUP.EXE in Setup.
-  void Install(const std::u16string& directory, const Descriptor& above,
+  void Install(const Text& directory, const Descriptor& above,
                const Descriptor& product) {
     Directories(ParentOf(directory), above);
     Objects[directory] = {0x10, product};
@@ -315,28 +285,26 @@ class FakeCheckApi : public CheckApi {
 
   Dword GetFullPathNameW(const Wchar* fileName, Dword size, Wchar* buffer,
                          Wchar** filePart) override {
-    const std::u16string name = fileName;
-    Record("GetFullPathNameW(" + Utf8(name) + ", " + std::to_string(size) +
-           (filePart ? ", part" : "") + ")");
+    const Text name = fileName;
+    Record(u"GetFullPathNameW(" + name + u", " + Number(size) +
+           (filePart ? u", part" : u"") + u")");
     const auto given = FullPaths.find(name);
-    const std::u16string full =
-        given != FullPaths.end() ? given->second : MadeFull(name);
+    const Text full = given != FullPaths.end() ? given->second : MadeFull(name);
     if (full.size() + 1 > size) return static_cast<Dword>(full.size() + 1);
     std::copy(full.begin(), full.end(), buffer);
     buffer[full.size()] = 0;
     return FullPathLength.value_or(static_cast<Dword>(full.size()));
   }
   Uint GetDriveTypeW(const Wchar* rootPath) override {
-    Record("GetDriveTypeW(" + Utf8(rootPath) + ")");
+    Record(u"GetDriveTypeW(" + Text(rootPath) + u")");
     const auto type = DriveTypes.find(UpperAscii(rootPath[0]));
     return type == DriveTypes.end() ? DriveFixed : type->second;
   }
   Dword QueryDosDeviceW(const Wchar* deviceName, Wchar* targetPath,
                         Dword max) override {
-    Record("QueryDosDeviceW(" + Utf8(deviceName) + ", " + std::to_string(max) +
-           ")");
+    Record(u"QueryDosDeviceW(" + Text(deviceName) + u", " + Number(max) + u")");
     const auto device = Devices.find(UpperAscii(deviceName[0]));
-    const std::u16string target =
+    const Text target =
         device == Devices.end() ? u"\\Device\\HarddiskVolume1" : device->second;
     if (target.empty()) return Failed(2);
     // A list of texts: this one, then an empty one.
@@ -347,8 +315,8 @@ class FakeCheckApi : public CheckApi {
     return static_cast<Dword>(target.size() + 2);
   }
   Dword GetFileAttributesW(const Wchar* fileName) override {
-    Record("GetFileAttributesW(" + Utf8(fileName) + ")");
-    const auto object = Objects.find(fileName);
+    Record(u"GetFileAttributesW(" + Text(fileName) + u")");
+    const auto object = Find(fileName);
     if (object == Objects.end()) {
       Failed(2);
       return InvalidFileAttributes;
@@ -356,23 +324,23 @@ class FakeCheckApi : public CheckApi {
     return object->second.Attributes;
   }
   Dword GetLastError() override {
-    Record("GetLastError()");
+    Record(u"GetLastError()");
     return LastError;
   }
   Handle FindFirstFileW(const Wchar* fileName, FindDataW* found) override {
-    const std::u16string pattern = fileName;
-    Record("FindFirstFileW(" + Utf8(pattern) + ")");
+    const Text pattern = fileName;
+    Record(u"FindFirstFileW(" + pattern + u")");
     // Only "directory\*" is asked for.
-    const std::u16string directory =
+    const Text directory =
         pattern.substr(0, pattern.size() - (pattern.size() > 4 ? 2 : 1));
     const auto error = ListErrors.find(directory);
     if (error != ListErrors.end()) return FailedSearch(error->second);
-    if (Objects.find(directory) == Objects.end()) return FailedSearch(3);
-    std::vector<std::u16string> names;
+    const auto listed = Find(directory);
+    if (listed == Objects.end()) return FailedSearch(3);
+    std::vector<Text> names;
     if (directory.size() > 3) names = {u".", u".."};
     for (const auto& [path, object] : Objects)
-      if (!NoCase()(ParentOf(path), directory) &&
-          !NoCase()(directory, ParentOf(path)))
+      if (ParentOf(path) == listed->first)
         names.push_back(path.substr(ParentOf(path).size() +
                                     (directory.size() > 3 ? 1 : 0)));
     if (names.empty()) return FailedSearch(2);
@@ -382,24 +350,24 @@ class FakeCheckApi : public CheckApi {
     return handle;
   }
   Bool FindNextFileW(Handle find, FindDataW* found) override {
-    Record("FindNextFileW(search)");
+    Record(u"FindNextFileW(search)");
     auto& search = OpenFinds.at(find);
     if (++search.Next >= search.Names.size()) return Failed(EndOfListError);
     Fill(search, found);
     return 1;
   }
   Bool FindClose(Handle find) override {
-    Record("FindClose(search)");
+    Record(u"FindClose(search)");
     return OpenFinds.erase(find) == 1;
   }
   Dword GetNamedSecurityInfoW(const Wchar* objectName, int objectType,
                               Dword securityInfo, void** owner, void** group,
                               void** dacl, void** sacl,
                               void** descriptor) override {
-    Record("GetNamedSecurityInfoW(" + Utf8(objectName) + ", " +
-           std::to_string(objectType) + ", " + std::to_string(securityInfo) +
-           (group || sacl ? ", group or SACL" : "") + ")");
-    const auto object = Objects.find(objectName);
+    Record(u"GetNamedSecurityInfoW(" + Text(objectName) + u", " +
+           Number(objectType) + u", " + Number(securityInfo) +
+           (group || sacl ? u", group or SACL" : u"") + u")");
+    const auto object = Find(objectName);
     if (object == Objects.end()) return 2;
     if (object->second.SecurityError != 0) return object->second.SecurityError;
     const Descriptor& d = object->second.Security;
@@ -415,21 +383,21 @@ class FakeCheckApi : public CheckApi {
     return 0;
   }
   Dword GetSecurityDescriptorLength(void* descriptor) override {
-    Record("GetSecurityDescriptorLength(descriptor)");
+    Record(u"GetSecurityDescriptorLength(descriptor)");
     return static_cast<Dword>(Descriptors.at(descriptor).Size);
   }
   void* LocalFree(void* memory) override {
-    Record("LocalFree(descriptor)");
+    Record(u"LocalFree(descriptor)");
     return Descriptors.erase(memory) == 1 ? nullptr : memory;
   }
   Handle GetCurrentProcess() override {
-    Record("GetCurrentProcess()");
+    Record(u"GetCurrentProcess()");
     return InvalidHandle();
   }
   Bool OpenProcessToken(Handle process, Dword access, Handle* token) override {
-    Record(std::string("OpenProcessToken(") +
-           (process == InvalidHandle() ? "process" : "other") + ", " +
-           std::to_string(access) + ")");
+    Record(u"OpenProcessToken(" +
+           Text(process == InvalidHandle() ? u"process" : u"other") + u", " +
+           Number(access) + u")");
     if (TokenResult == 0) return 0;
     *token = Token;
     TokenOpen = true;
@@ -437,9 +405,9 @@ class FakeCheckApi : public CheckApi {
   }
   Bool GetTokenInformation(Handle token, int infoClass, void* info,
                            Dword length, Dword* returnLength) override {
-    Record(std::string("GetTokenInformation(") +
-           (token == Token ? "token" : "other") + ", " +
-           std::to_string(infoClass) + ", " + std::to_string(length) + ")");
+    Record(u"GetTokenInformation(" +
+           Text(token == Token ? u"token" : u"other") + u", " +
+           Number(infoClass) + u", " + Number(length) + u")");
     // TOKEN_USER: the SID's pointer and its attributes, then the SID.
     const std::size_t header = 2 * sizeof(void*);
     const Bytes sid = User.empty() ? Bytes{} : Sid(User);
@@ -453,15 +421,19 @@ class FakeCheckApi : public CheckApi {
     return 1;
   }
   Bool CloseHandle(Handle object) override {
-    Record(std::string("CloseHandle(") + (object == Token ? "token" : "other") +
-           ")");
+    Record(u"CloseHandle(" + Text(object == Token ? u"token" : u"other") +
+           u")");
     if (object == Token) TokenOpen = false;
     return 1;
+  }
+  Dword GetVersion() override {
+    Record(u"GetVersion()");
+    return Version;
   }
 
  private:
   struct Search {
-    std::vector<std::u16string> Names;
+    std::vector<Text> Names;
     std::size_t Next;
   };
   struct Allocation {
@@ -475,7 +447,16 @@ class FakeCheckApi : public CheckApi {
   std::map<void*, Allocation> Descriptors;
   bool TokenOpen = false;
 
-  void Record(std::string call) { Calls.push_back(std::move(call)); }
+  void Record(Text call) { Calls.push_back(std::move(call)); }
+  std::map<Text, Object>::iterator Find(const Text& name) {
+    const Text path =
+        name.compare(0, 4, u"\\\\?\\") == 0 ? name.substr(4) : MadeFull(name);
+    const auto exact = Objects.find(path);
+    if (exact != Objects.end()) return exact;
+    return std::find_if(Objects.begin(), Objects.end(), [&](const auto& o) {
+      return !NoCase()(o.first, path) && !NoCase()(path, o.first);
+    });
+  }
   // A count of 0, or FALSE, with the error GetLastError then gives.
   Dword Failed(Dword error) {
     LastError = error;
@@ -487,15 +468,15 @@ class FakeCheckApi : public CheckApi {
   }
   static void Fill(const Search& search, FindDataW* found) {
     *found = FindDataW{};
-    const std::u16string& name = search.Names[search.Next];
+    const Text& name = search.Names[search.Next];
     std::copy(name.begin(), name.end(), found->FileName);
   }
   // As Windows makes a drive's full path: either separator, . and ..
   // resolved, doubled separators and a last name's trailing dots and blanks
   // dropped, a trailing separator kept.
-  static std::u16string MadeFull(const std::u16string& name) {
-    std::vector<std::u16string> parts;
-    std::u16string part;
+  static Text MadeFull(const Text& name) {
+    std::vector<Text> parts;
+    Text part;
     for (std::size_t i = 3; i <= name.size(); ++i) {
       if (i < name.size() && name[i] != u'\\' && name[i] != u'/') {
         part += name[i];
@@ -512,7 +493,7 @@ class FakeCheckApi : public CheckApi {
       }
       part.clear();
     }
-    std::u16string full = name.substr(0, 2) + u"\\";
+    Text full = name.substr(0, 2) + u"\\";
     for (std::size_t i = 0; i < parts.size(); ++i)
       full += (i > 0 ? u"\\" : u"") + parts[i];
     const char16_t last = name.back();

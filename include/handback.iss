@@ -13,9 +13,10 @@
 ; script's own event functions keep working. HandBackWay gives 'hand-back'
 ; or 'RunOnce', or 'none' (nothing armed) where a user who is not trusted
 ; may change what the next logon would start, as handback-check.dll judges
-; it (beside include/ in the archive, or named by HandBackCheckX86); it
-; answers once the files are installed, as of then, and logs which way and
-; why (HandBackWhy). Both paths are armed made full. The script
+; it (beside include/ in the archive, or named by HandBackCheckX86), and
+; logs which way and why (HandBackWhy). What is armed is judged at the arm
+; step, once the files are installed, whatever an earlier answer said; from
+; then on HandBackWay gives that. Both paths are armed made full. The script
 ; installs the x64 build in 64-bit install mode and the x86 build otherwise.
 ;
 ; Every Inno Setup installer is a 32-bit program: on 64-bit Windows its [INI]
@@ -243,38 +244,63 @@ begin
 end;
 
 var
-  HandBackWhyChosen: String;
+  HandBackWhyChosen, HandBackAsked, HandBackWhyAsked: String;
 
-{ The way, chosen and logged once: several entries' checks ask. }
+{ The way, and why: from the arm step on (the first entry that arms, once
+  Setup has installed the files), the way that was armed; asked before it,
+  to tell the user what will happen, a fresh answer for the files as they
+  are then, which the arm step does not keep. }
 function HandBackWay: String;
 begin
-  if HandBackChosen = '' then
+  if HandBackChosen <> '' then
+    Result := HandBackChosen
+  else
   begin
-    HandBackChosen := HandBackChooseWay(HandBackWhyChosen);
-    Log('HandBackWay: ' + HandBackChosen + ': ' + HandBackWhyChosen);
+    HandBackAsked := HandBackChooseWay(HandBackWhyAsked);
+    Log('HandBackWay before the arm step: ' + HandBackAsked + ': '
+        + HandBackWhyAsked);
+    Result := HandBackAsked;
   end;
-  Result := HandBackChosen;
 end;
 
 { Why that way, as logged. }
 function HandBackWhy: String;
 begin
-  Result := HandBackWhyChosen;
+  if HandBackChosen <> '' then
+    Result := HandBackWhyChosen
+  else
+    Result := HandBackWhyAsked;
+end;
+
+{ The arm step: the way chosen for the files as they are armed, once, and
+  logged; every entry that arms follows it. An answer given earlier counts
+  for nothing: the files may have changed since. }
+function HandBackArmedWay: String;
+begin
+  if HandBackChosen = '' then
+  begin
+    HandBackChosen := HandBackChooseWay(HandBackWhyChosen);
+    if (HandBackAsked <> '') and (HandBackAsked <> HandBackChosen) then
+      Log('HandBackWay changed since it was asked, from ' + HandBackAsked
+          + ' (' + HandBackWhyAsked + '), as the files are armed');
+    Log('HandBackWay: ' + HandBackChosen + ': ' + HandBackWhyChosen);
+  end;
+  Result := HandBackChosen;
 end;
 
 function HandBackArmsInFile(HandBackKey: String): Boolean;
 begin
-  Result := (HandBackWay = 'hand-back') and (HandBackMappedKey(HandBackKey) = '');
+  Result := (HandBackArmedWay = 'hand-back') and (HandBackMappedKey(HandBackKey) = '');
 end;
 
 function HandBackArmsInRegistry(HandBackKey: String): Boolean;
 begin
-  Result := (HandBackWay = 'hand-back') and (HandBackMappedKey(HandBackKey) <> '');
+  Result := (HandBackArmedWay = 'hand-back') and (HandBackMappedKey(HandBackKey) <> '');
 end;
 
 function HandBackResumesByRunOnce: Boolean;
 begin
-  Result := HandBackWay = 'RunOnce';
+  Result := HandBackArmedWay = 'RunOnce';
 end;
 
 function HandBackSystemIni: String;

@@ -282,8 +282,8 @@ ROWS = [
     # Beside the safe VERSION.dll, a twin whose name ends in a blank, which
     # SETUP.EXE's directory holds as a name of its own: judged by it.
     Row("installer-blank-twin-beside-setup", installer=NSIS, layout=NT,
-        only="win64", given=(BlankTwin(BESIDE_SETUP),), armed=False,
-        rebooted=True, restored=False, why=BLANK_TWIN_OPEN),
+        given=(BlankTwin(BESIDE_SETUP),), armed=False, rebooted=True,
+        restored=False, why=BLANK_TWIN_OPEN),
     Row("installer-network-drive", installer=NSIS, layout=NT,
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
         restored=False, why=NETWORK_NOT_LOCAL),
@@ -302,6 +302,9 @@ ROWS = [
     Row("inno-file-beside-setup", installer=INNO, layout=NT, only="win64",
         given=(FileByAnother(BESIDE_SETUP),), armed=False, rebooted=True,
         restored=False, why=BESIDE_OPEN),
+    Row("inno-blank-twin-beside-setup", installer=INNO, layout=NT,
+        only="win64", given=(BlankTwin(BESIDE_SETUP),), armed=False,
+        rebooted=True, restored=False, why=BLANK_TWIN_OPEN),
     Row("inno-network-drive", installer=INNO, layout=NT, only="win64",
         install_dir=NETWORK_ROOT, armed=False, rebooted=True,
         restored=False, why=NETWORK_NOT_LOCAL),

@@ -25,8 +25,8 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "tools"))
-from winebox import ISCC, WineBox, handed_out, windows  # noqa: E402
-from wineregistry import RUNONCE, ini_entry  # noqa: E402
+from winebox import ISCC, WineBox, handed_out, read, windows  # noqa: E402
+from wineregistry import RUNONCE, boot_registry, ini_entry  # noqa: E402
 
 OTHER_UID = 12345
 LOCALE, CODE_PAGE = "ja_JP.UTF-8", "cp932"
@@ -114,6 +114,16 @@ ARMS = [
 ]
 ARMED = (SAFE + r"\HANDBACK.EXE", SAFE + r"\Setup")
 
+# An Inno Setup install (security.iss built with /DARM) into a directory an
+# earlier install left safe, which asks its way before its files are
+# installed, then installs SETUP.EXE open to every user: nothing may be
+# armed, and its log says that the answer changed, and why.
+EARLY = r"C:\Early"
+ARM_LOG = [re.escape("HandBackWay changed since it was asked, from hand-back "
+                     "(UAC is off), as the files are armed"),
+           re.escape(f"HandBackWay: none: {EARLY}\\Setup\\SETUP.EXE is open "
+                     "to others: S-1-1-0 may change it")]
+
 
 def lay_out(box: WineBox):
     drive = box.prefix / "drive_c"
@@ -124,7 +134,7 @@ def lay_out(box: WineBox):
         path.write_bytes(data)
         return path
     for top in ("Program Files\\Dorvanix 4", "Apps\\Dorvanix", "Squatted",
-                "Writable", "Beside", "Dorvanix表"):
+                "Writable", "Beside", "Dorvanix表", EARLY[3:]):
         put(f"C:\\{top}\\HANDBACK.EXE")
         put(f"C:\\{top}\\Setup\\SETUP.EXE")
     put(r"C:\NoSetup\HANDBACK.EXE")
@@ -195,6 +205,33 @@ def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
     return faults
 
 
+def run_arm(box: WineBox, program: Path) -> list[str]:
+    """Runs the Inno Setup install of EARLY; gives what went wrong."""
+    box.put(r"C:\ARM.EXE", program.read_bytes())
+    log = box.path(r"C:\arm.log")
+
+    def install():
+        log.unlink(missing_ok=True)
+        status = subprocess.run(box.command(
+            r"C:\ARM.EXE", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART",
+            r"/LOG=C:\arm.log", "/DIR=" + EARLY), env=box.env, timeout=120,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        box.settle()
+        return status, read(log, b"").decode("utf-8", "replace")
+    status, said = install()
+    if status == 1 and "Starting the installation process" not in said:
+        # Inno Setup's first start in a Windows now and then ends at once.
+        print("Inno Setup's installer ended before it installed anything; "
+              "started again")
+        status, said = install()
+    faults = [f"the installer exited with {status}"] if status else []
+    if armed(box) != (None, None, None):
+        faults.append(f"armed afterwards: expected nothing, got {armed(box)}")
+    faults += [f"its log does not say {pattern!r}" for pattern in ARM_LOG
+               if not re.search(pattern, said)]
+    return faults
+
+
 def main(root: Path, check_x86: Path, check_x64: Path) -> int:
     """Runs the cases in the copy of the Windows prepared in `root` (the
     end-to-end tests' ROOT) that CTest hands this test."""
@@ -207,6 +244,9 @@ def main(root: Path, check_x86: Path, check_x64: Path) -> int:
         print("FAULT: starts from a Windows other than the prepared one: "
               + "; ".join(changes[:8]))
         return 1
+    # [boot] in the file and UAC off, whatever a fresh Windows of this Wine
+    # says: the arm cases take the hand-back there.
+    box.import_registry(boot_registry("9x"))
     here = Path(__file__).parent
     dlls = [f"-DHANDBACK_CHECK_X86={check_x86}",
             f"-DHANDBACK_CHECK_X64={check_x64}"]
@@ -227,18 +267,23 @@ def main(root: Path, check_x86: Path, check_x64: Path) -> int:
     if box.inno_unavailable.exists():
         print(f"skipped: inno: {box.inno_unavailable.read_text()}")
     else:
-        box.compile([*box.command(ISCC), "/Q", f"/I{windows(TOP / 'include')}",
-                     f"/DHandBackCheckX86={windows(check_x86)}",
-                     f"/O{windows(box.root)}", "/Fsecurity-inno",
-                     windows(here / "security.iss")])
-        builds["inno"] = box.root / "security-inno.exe"
+        for name, arm in (("inno", []), ("inno-arm", ["/DARM"])):
+            box.compile([*box.command(ISCC), "/Q", *arm,
+                         f"/I{windows(TOP / 'include')}",
+                         f"/DHandBackCheckX86={windows(check_x86)}",
+                         f"/O{windows(box.root)}", f"/Fsecurity-{name}",
+                         windows(here / "security.iss")])
+            builds[name] = box.root / f"security-{name}.exe"
     lay_out(box)
     passed, failed = 0, 0
     for name, program in builds.items():
-        faults = run(box, program, name.startswith("nsis"))
+        if name == "inno-arm":
+            faults, total = run_arm(box, program), 1 + len(ARM_LOG)
+        else:
+            faults = run(box, program, name.startswith("nsis"))
+            total = len(CHECKS) + (len(ARMS) + 1) * name.startswith("nsis")
         for fault in faults:
             print(f"FAULT {name}: {fault}")
-        total = len(CHECKS) + (len(ARMS) + 1) * name.startswith("nsis")
         passed += total - len(faults)
         failed += len(faults)
         print(f"{name}: {total - len(faults)} of {total} cases as expected")

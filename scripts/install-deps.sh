@@ -49,6 +49,15 @@ if ! have wine32:i386; then
   ./scripts/apt-install.sh wine32:i386 ||
     echo "32-bit Wine (wine32:i386) could not be installed (above, why): $skipped" >&2
 fi
+# Debian 13's 32-bit loader is position-independent: without its preloader
+# (a package of its own there; 12 has none) the emulator puts it where a
+# Windows program that cannot move (an NSIS installer, at 0x400000) must go.
+if have wine32:i386 && ! have wine32-preloader:i386 &&
+  apt-cache show wine32-preloader:i386 >/dev/null 2>&1; then
+  root "missing package: wine32-preloader:i386"
+  ./scripts/apt-install.sh wine32-preloader:i386 ||
+    echo "Wine's 32-bit preloader could not be installed (above, why): 32-bit NSIS installers will not start." >&2
+fi
 if route=$(/usr/bin/python3 tools/wine32.py fetch); then
   echo "32-bit programs run $route here${HANDBACK_32BIT:+ (HANDBACK_32BIT=$HANDBACK_32BIT)}."
 else

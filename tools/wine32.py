@@ -111,11 +111,18 @@ def command(args: list) -> list:
     return [sys.executable, "-S", __file__, "run", *map(str, args)]
 
 
+# What an emulated Wine process shows before its Windows command line: the
+# emulator, Wine's loader and its preloader.
+UNIX_FIRST = ("qemu-", "wine", "wine64", "wine-preloader", "wine64-preloader")
+
+
 def windows_args(args: list) -> list:
-    """A process' command line as Wine set it, without the emulator and
-    Wine's loader, which an emulated one shows first."""
-    if args and Path(args[0]).name.startswith("qemu-"):
-        return args[2:]
+    """A process' command line as Wine set it, without the Unix programs an
+    emulated one shows first."""
+    while args and args[0].startswith("/") and (
+            Path(args[0]).name in UNIX_FIRST
+            or Path(args[0]).name.startswith("qemu-")):
+        args = args[1:]
     return args
 
 

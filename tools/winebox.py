@@ -632,6 +632,8 @@ def tagged(tag: str) -> dict[int, list[str]]:
     command line of each, by process id."""
     found = {}
     for process in Path("/proc").iterdir():
+        if not process.name.isdigit():  # self, thread-self
+            continue
         try:
             environ = (process / "environ").read_bytes().split(b"\0")
             args = (process / "cmdline").read_bytes().decode("latin-1")

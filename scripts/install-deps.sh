@@ -50,8 +50,10 @@ if ! have wine32:i386; then
     echo "32-bit Wine (wine32:i386) could not be installed (above, why): $skipped" >&2
 fi
 # Debian 13's 32-bit loader is position-independent: without its preloader
-# (a package of its own there; 12 has none) the emulator puts it where a
-# Windows program that cannot move (an NSIS installer, at 0x400000) must go.
+# (a package of its own, wine32 only suggests it) the emulator puts it where
+# a Windows program that cannot move (an NSIS installer, at 0x400000) must
+# go. Debian 12's loader is not, but it is installed there too, as Wine means
+# to run.
 if have wine32:i386 && ! have wine32-preloader:i386 &&
   apt-cache show wine32-preloader:i386 >/dev/null 2>&1; then
   root "missing package: wine32-preloader:i386"

@@ -130,7 +130,7 @@ EOF_PY
 proof=$out/proof
 mkdir -p "$proof/unpacked"
 unzip -q "$out/$zip" -d "$proof/unpacked"
-cmake --build "$out/windows-x64" --target SetupStandIn Observer resumed-setup -j"$(nproc)" >/dev/null
+cmake --build "$out/windows-x64" --target SetupStandIn Observer RegValues resumed-setup -j"$(nproc)" >/dev/null
 fixtures=$out/windows-x64/tests/e2e
 # One folder, as the docs name it.
 unpacked=$proof/unpacked/handback-$version

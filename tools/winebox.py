@@ -25,8 +25,9 @@ import time
 from pathlib import Path, PureWindowsPath
 
 from wine32 import command, cached_route, windows_args
-from wineregistry import (MAPPED_ROOTS, MAPPING, SYSTEM_INI, UNINSTALL,
-                          ini_entry)
+from wineregistry import (MAPPED_ROOTS, MAPPING, RUNONCE, SYSTEM_INI,
+                          UNINSTALL, WINLOGON, WOW_BOOT, ini_entry,
+                          in_32bit_view)
 
 try:
     import pefile
@@ -37,6 +38,9 @@ except ImportError:
 
 PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
+# Reads registry keys exactly (tests/e2e/fixtures/RegValues.cpp), built
+# beside the observer.
+REGVALUES = r"C:\e2e\REGVALUES.EXE"
 # The program starts Explorer where it must not leave the session without a
 # shell; here the stand-in setup program takes Explorer's place, and records
 # that it was started, instead of Wine's file browser, which would stay open.
@@ -58,6 +62,14 @@ INSTALLERS = {"nsis": (r"C:\e2e\DORVANIX-SETUP.EXE", "/S"),
                        "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + INNO_LOG)}
 PRODUCT_KEYS = {"nsis": "Dorvanix 4", "nsis32": "Dorvanix 4",
                 "inno": "Dorvanix 4_is1"}
+# Services that start with Windows (Start 2) and that no use of it needs.
+SERVICES = r"HKLM\System\CurrentControlSet\Services"
+UNNEEDED_SERVICES = ("Eventlog", "PlugPlay", "NDIS", "nsiproxy")
+# The keys a use of this Windows reads: read together, by one program.
+WATCHED = [MAPPING + r"\boot", *(view(key) for key in (WINLOGON, WOW_BOOT,
+                                                        RUNONCE)
+                                 for view in (str, in_32bit_view)),
+           *{UNINSTALL + "\\" + key for key in PRODUCT_KEYS.values()}]
 TOP = Path(__file__).resolve().parents[1]
 ISCC = TOP / "tools/innosetup/node_modules/innosetup/bin/ISCC.exe"
 # Inno Setup's compiler and installers are 32-bit programs.
@@ -110,7 +122,7 @@ class WineBox:
                         LC_ALL=LOCALE)
         self.env.pop("DISPLAY", None)
         self.loader = None
-        self.mapping = None  # the NT mapping of [boot], once read
+        self.read = {}  # values by key, until a program starts or ends
         if (self.made / MADE).exists():
             made = json.loads((self.made / MADE).read_text())
             self.use(made["loader"], made["arch"])
@@ -125,6 +137,7 @@ class WineBox:
     def command(self, *args) -> list[str]:
         """A Windows program's command line, run by this Windows' loader as
         this machine runs 32-bit programs (wine32.py)."""
+        self.read = {}  # it may change the registry
         return command([self.loader, *args])
 
     # --- the environment -------------------------------------------------
@@ -153,9 +166,17 @@ class WineBox:
         (self.prefix / "dosdevices/n:").symlink_to("../drive_n")
         self.wine(REG, "add", r"HKLM\Software\Wine\Drives", "/v", "n:", "/d",
                   "network", "/f")
+        # Each row boots this Windows afresh: the services that start with
+        # it and that nothing here needs (the event log, Plug and Play,
+        # networking) do not, as each is a process to start, emulated where
+        # 32-bit programs are.
+        for service in UNNEEDED_SERVICES:
+            self.wine(REG, "add", SERVICES + "\\" + service, "/v", "Start",
+                      "/t", "REG_DWORD", "/d", "4", "/f")
         self.serve()
         self.put(PROGRAM, handback.read_bytes())
         self.put(OBSERVER, observer.read_bytes())
+        self.put(REGVALUES, observer.with_name("RegValues.exe").read_bytes())
         self.put(EXPLORER, setup.read_bytes())
         x86, x64 = self.widths(handback, arch, other_width)
         # The NSIS example as an installer of the Windows' own width, and on
@@ -221,7 +242,7 @@ class WineBox:
         which starts the services). What Windows reads only as it starts
         (such as its drives) is read again."""
         self.serve()
-        self.wine(REG, "query", r"HKCU\Software\Wine")
+        self.values(RUNONCE)
         self.settle()
 
     def changes(self) -> list[str]:
@@ -336,37 +357,30 @@ class WineBox:
 
     def values(self, key: str) -> dict[str, str]:
         """The string values of a registry key, by lower-case name;
-        "(default)" only when it is set. A missing key has none. Read by the
-        observer exactly as Windows holds them, each without its one
-        terminating NUL: reg export would end a string at a NUL inside it."""
-        out = self.path(RECORDS + r"\values.txt")
-        out.unlink(missing_ok=True)
-        subprocess.run(self.command(OBSERVER, "/values", key), env=self.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=RUN_TIMEOUT)
-        found = {}
-        for line in read(out, b"").decode().splitlines():
-            name, kind, data = (bytes.fromhex(field.strip("-")) if i != 1
-                                else field for i, field in enumerate(
-                                    line.split()))
-            if kind in ("1", "2"):  # REG_SZ, REG_EXPAND_SZ
-                text = data.decode("utf-16-le")
-                found[name.decode("utf-16-le").lower() or "(default)"] = \
-                    text[:-1] if text.endswith("\0") else text
-        return found
+        "(default)" only when it is set. A missing key has none. Read as
+        Windows holds them, each without its one terminating NUL (reg
+        export would end a string at a NUL inside it), with every key a use
+        reads (WATCHED), by one program, once until another starts or
+        ends."""
+        if key not in self.read:
+            keys = list(dict.fromkeys([key, *WATCHED]))
+            out = self.path(RECORDS + r"\values.txt")
+            out.unlink(missing_ok=True)
+            subprocess.run(self.command(REGVALUES, RECORDS + r"\values.txt",
+                                        *keys), env=self.env,
+                           stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+            self.read = dict(zip(keys, registry_values(read(out, b""))))
+        return self.read.get(key, {})
 
     def import_registry(self, text: str):
-        self.mapping = None
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
         self.wine(REG, "import", r"C:\e2e\import.reg")
 
     def boot_entries(self, *keys: str) -> tuple:
         """Entries of [boot] of system.ini, read from where Windows keeps
         each: the registry value the NT mapping names for it, or the file."""
-        # Only an import changes the mapping.
-        if self.mapping is None:
-            self.mapping = self.values(MAPPING + r"\boot")
-        mapping, targets = self.mapping, {}
+        mapping, targets = self.values(MAPPING + r"\boot"), {}
 
         def entry(key):
             target = mapping.get(key.lower()) or mapping.get("(default)")
@@ -443,6 +457,7 @@ class WineBox:
         looks = [["?"]]
 
         def ended():
+            self.read = {}  # what ran may have changed the registry
             looks.append(running())
             return not looks[-1] and not looks[-2]
         if not wait_for(ended, RUN_TIMEOUT, every=0.15):
@@ -654,6 +669,23 @@ def remove(path: Path):
         shutil.rmtree(path)
     else:
         path.unlink()
+
+
+def registry_values(written: bytes) -> list[dict[str, str]]:
+    """The string values of each key REGVALUES.EXE wrote, by lower-case
+    name."""
+    keys = []
+    for line in written.decode().splitlines():
+        if line in ("key", "missing"):
+            keys.append({})
+            continue
+        name, kind, data = line.split()
+        if kind in ("1", "2"):  # REG_SZ, REG_EXPAND_SZ
+            text = bytes.fromhex(data.strip("-")).decode("utf-16-le")
+            name = bytes.fromhex(name.strip("-")).decode("utf-16-le")
+            keys[-1][name.lower() or "(default)"] = \
+                text[:-1] if text.endswith("\0") else text
+    return keys
 
 
 def wait_for(condition, seconds: float, every: float = 0.05) -> bool:

@@ -22,6 +22,11 @@ MAPPED_ROOTS = {"SYS:": r"HKEY_LOCAL_MACHINE\Software",
                 "USR:": r"HKEY_CURRENT_USER\Software"}
 
 
+def in_32bit_view(key: str) -> str:
+    """The key as 64-bit Windows shows 32-bit programs its HKLM\\Software."""
+    return key.replace(r"\Software", r"\Software\Wow6432Node", 1)
+
+
 def boot_registry(layout: str, shell=None, setup_dir=None,
                   enable_lua: int | None = 0, version: str | None = None
                   ) -> str:

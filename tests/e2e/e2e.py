@@ -51,7 +51,8 @@ from winebox import (EXPLORER, INNO_LOG, LOCALE, PROGRAM,  # noqa: E402
                      REG, WINEBOOT, Hung, Unavailable, WineBox, handed_out,
                      read)
 from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
-                          WINLOGON, WOW_BOOT, boot_registry, entries)
+                          WINLOGON, WOW_BOOT, boot_registry, entries,
+                          in_32bit_view)
 from winerun import PROGRAM_CALLS, hand_back, program_calls  # noqa: E402
 from wine32 import cached_route  # noqa: E402
 
@@ -114,10 +115,6 @@ def boot(box: WineBox) -> tuple:
 
 def run_once(box: WineBox) -> list[str]:
     return list(box.values(RUNONCE).values())
-
-
-def in_32bit_view(key: str) -> str:
-    return key.replace(r"\Software", r"\Software\Wow6432Node", 1)
 
 
 def armed_in_32bit_view(box: WineBox) -> list[str]:
@@ -403,7 +400,8 @@ def prepare(root: Path, files: list[Path], examples: Path | None) -> int:
     stamp = pristine.root / "made-from.txt"
     handback, setup, observer, signed, resumed, *checks = files[:7]
     other = files[7:]
-    wanted = made_from([handback, setup, observer, *checks, *other],
+    wanted = made_from([handback, setup, observer,
+                        observer.with_name("RegValues.exe"), *checks, *other],
                        examples or TOP / "examples")
     if read(stamp) == wanted.encode() and not pristine.changes():
         print(f"{pristine.root}: as made from these files")

@@ -314,7 +314,10 @@ class WineBox:
         # Its display, found even where a run that was killed and an rm -rf
         # have taken the file that names it.
         for pid in tagged(self.display_tag):
-            os.kill(pid, 15)
+            try:
+                os.kill(pid, 15)
+            except ProcessLookupError:  # such as Xvfb's xkbcomp, ended
+                pass
         self.state_file.unlink(missing_ok=True)
 
     @property

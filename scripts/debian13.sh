@@ -38,12 +38,26 @@ if compgen -G "/usr/local/share/ca-certificates/*" >/dev/null; then
 fi
 
 # The tree as git sees it (tracked and new files, not what it ignores),
-# over the copy of the last run, whose build/ stays.
+# over the copy of the last run, whose build/ stays: a file is copied only
+# where it differs, and then made new, so that the build sees every change
+# whatever the times of the two trees.
 tree=$root/work/handback
 mkdir -p "$tree"
-find "$tree" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
-git ls-files -z --cached --others --exclude-standard |
-  tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$tree"
+files=$(mktemp)
+trap 'rm -f "$files"' EXIT
+git ls-files -z --cached --others --exclude-standard >"$files"
+while IFS= read -r -d '' file; do
+  [ -f "$file" ] || continue # deleted, not yet committed
+  if ! cmp -s "$file" "$tree/$file"; then
+    mkdir -p "$(dirname "$tree/$file")"
+    cp "$file" "$tree/$file"
+  fi
+done <"$files"
+# What the tree no longer holds goes from the copy.
+(cd "$tree" && find . -path ./build -prune -o -type f -printf '%P\0') |
+  while IFS= read -r -d '' file; do
+    grep -qzxF -- "$file" "$files" || rm -f "$tree/$file"
+  done
 
 exec unshare --mount --propagation private --fork /bin/bash -c '
   set -e

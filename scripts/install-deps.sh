@@ -49,13 +49,12 @@ if ! have wine32:i386; then
   ./scripts/apt-install.sh wine32:i386 ||
     echo "32-bit Wine (wine32:i386) could not be installed (above, why): $skipped" >&2
 fi
-# Debian 13's 32-bit loader is position-independent: without its preloader
-# (a package of its own, wine32 only suggests it) the emulator puts it where
-# a Windows program that cannot move (an NSIS installer, at 0x400000) must
-# go. Debian 12's loader is not, but it is installed there too, as Wine means
-# to run.
+# Debian 13's 32-bit loader is position-independent (ELF type 3): without
+# its preloader (a package of its own, which wine32 only suggests) the
+# emulator puts it where a Windows program that cannot move (an NSIS
+# installer, at 0x400000) must go. Debian 12's is not, and needs none.
 if have wine32:i386 && ! have wine32-preloader:i386 &&
-  apt-cache show wine32-preloader:i386 >/dev/null 2>&1; then
+  [ "$(od -An -tu1 -j16 -N1 /usr/lib/wine/wine)" -eq 3 ]; then
   root "missing package: wine32-preloader:i386"
   ./scripts/apt-install.sh wine32-preloader:i386 ||
     echo "Wine's 32-bit preloader could not be installed (above, why): 32-bit NSIS installers will not start." >&2

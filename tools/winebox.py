@@ -287,12 +287,20 @@ class WineBox:
     def kill(self):
         """Ends every process of this Windows, its server included, at once:
         what they would save is thrown away."""
-        for pid in self.own_processes():
-            try:
-                os.kill(pid, 9)
-            except ProcessLookupError:
-                pass
-        if not wait_for(lambda: not self.own_processes(), RUN_TIMEOUT):
+        # One that was starting a program (exec) as it was looked for shows
+        # up afterwards: ended only when two looks in a row find none.
+        looks = [True]
+
+        def ended():
+            found = self.own_processes()
+            for pid in found:
+                try:
+                    os.kill(pid, 9)
+                except ProcessLookupError:
+                    pass
+            looks.append(bool(found))
+            return not looks[-1] and not looks[-2]
+        if not wait_for(ended, RUN_TIMEOUT, every=0.1):
             raise Hung(f"the processes of {self.prefix} did not end")
 
     def unmount(self):

@@ -127,33 +127,42 @@ def windows_args(args: list) -> list:
 
 
 def emulating() -> None:
-    """Takes this process into a user and mount namespace of its own, all
-    users mapped as they are, where each i386 program runs under the
-    emulator; its mounts follow the machine's."""
+    """Takes this process into a user and mount namespace of its own, every
+    user as it is, where each i386 program runs under the emulator; its
+    mounts follow the machine's."""
     libc = ctypes.CDLL(None, use_errno=True)
 
     def check(result, what):
         if result != 0:
             error = ctypes.get_errno()
             raise OSError(error, f"{what}: {os.strerror(error)}")
-    # Only a process outside the namespace may map more users than itself.
-    ready, mapped = os.pipe(), os.pipe()
-    helper = os.fork()
-    if helper == 0:
-        os.read(ready[0], 1)
-        parent, uid, gid = os.getppid(), os.geteuid(), os.getegid()
-        maps = {"uid_map": f"{uid} {uid} 1", "gid_map": f"{gid} {gid} 1"}
-        if uid == 0:
-            maps = dict.fromkeys(maps, "0 0 4294967295")
-        else:  # an unprivileged user maps itself alone
-            Path(f"/proc/{parent}/setgroups").write_text("deny")
-        for name, text in maps.items():
-            Path(f"/proc/{parent}/{name}").write_text(text)
-        os._exit(0)
-    check(libc.unshare(CLONE_NEWUSER | CLONE_NEWNS), "unshare")
-    os.write(ready[1], b"+")
-    if os.waitpid(helper, 0)[1] != 0:
-        raise OSError("the users could not be mapped into the namespace")
+
+    def maps(pid, uids, gids, count=1):
+        """Maps (inside, outside) users and groups, `count` of each."""
+        if count == 1:  # a user who maps only itself may map no groups
+            Path(f"/proc/{pid}/setgroups").write_text("deny")
+        for name, ids in (("uid_map", uids), ("gid_map", gids)):
+            Path(f"/proc/{pid}/{name}").write_text(
+                f"{ids[0]} {ids[1]} {count}")
+    uid, gid = os.geteuid(), os.getegid()
+    if uid == 0:
+        # Only a process outside the namespace may map more than itself:
+        # every user, as root may chown to any.
+        ready = os.pipe()
+        helper = os.fork()
+        if helper == 0:
+            os.read(ready[0], 1)
+            maps(os.getppid(), (0, 0), (0, 0), 4294967295)
+            os._exit(0)
+        check(libc.unshare(CLONE_NEWUSER | CLONE_NEWNS), "unshare")
+        os.write(ready[1], b"+")
+        if os.waitpid(helper, 0)[1] != 0:
+            raise OSError("the users could not be mapped into the namespace")
+    else:
+        # binfmt_misc's files belong to the namespace's root: as root there
+        # first, then as this user again, in a namespace within.
+        check(libc.unshare(CLONE_NEWUSER | CLONE_NEWNS), "unshare")
+        maps("self", (0, uid), (0, gid))
     check(libc.mount(b"none", b"/", None, MS_REC | MS_SLAVE, None),
           "mount --make-rslave /")
     check(libc.mount(b"binfmt_misc", b"/proc/sys/fs/binfmt_misc",
@@ -161,6 +170,9 @@ def emulating() -> None:
     # F: the emulator is opened now, so it is found from any root.
     Path("/proc/sys/fs/binfmt_misc/register").write_text(
         f":i386:M::{MAGIC}:{MASK}:{EMULATOR}:F")
+    if uid != 0:
+        check(libc.unshare(CLONE_NEWUSER), "unshare")
+        maps("self", (uid, 0), (gid, 0))
 
 
 def fetch() -> str | None:

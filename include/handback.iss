@@ -272,6 +272,11 @@ begin
     Result := HandBackWhyAsked;
 end;
 
+{ For a debugger, Sysinternals' DebugView or Wine's trace (warn+seh),
+  whatever Setup logs: try-installer reads the answer there. }
+procedure HandBackDebugLine(HandBackText: String);
+  external 'OutputDebugStringW@kernel32.dll stdcall';
+
 { The arm step: the way chosen for the files as they are armed, once, and
   logged; every entry that arms follows it. An answer given earlier counts
   for nothing: the files may have changed since. }
@@ -284,6 +289,8 @@ begin
       Log('HandBackWay changed since it was asked, from ' + HandBackAsked
           + ' (' + HandBackWhyAsked + '), as the files are armed');
     Log('HandBackWay: ' + HandBackChosen + ': ' + HandBackWhyChosen);
+    HandBackDebugLine('HandBackWay: ' + HandBackChosen + ': '
+                      + HandBackWhyChosen);
   end;
   Result := HandBackChosen;
 end;

@@ -290,6 +290,12 @@
   ; So that an author reading a user's log sees why setup did or did not
   ; resume; a silent install keeps it where the author puts it.
   DetailPrint "HandBackArm: $3: $6"
+  ; And for a debugger, Sysinternals' DebugView or Wine's trace (warn+seh),
+  ; whatever the installer logs: try-installer reads it there.
+  Push $5
+  StrCpy $5 "HandBackWay: $3: $6"
+  System::Call 'kernel32::OutputDebugString(t r5)'
+  Pop $5
   !ifndef HANDBACK_WHY_DECLARED
     !define HANDBACK_WHY_DECLARED
     Var /GLOBAL HandBackWhy

@@ -4,7 +4,8 @@
 # scripts/sign.sh), each checked by the footprint test, in
 # build/release/handback-<version>-windows.zip, one folder
 # handback-<version>/ for installer authors: README.md, LICENSE,
-# try-installer (with wine32.py, how it runs 32-bit programs), what the
+# try-installer (with what it runs on: winebox.py, wine32.py,
+# wineregistry.py, innosetup/'s pin of Inno Setup's compiler), what the
 # repository tracks under include/, examples/ and
 # docs/ (but docs/development.md), and SHA256SUMS of the executables and
 # DLLs; the archive's own sum goes beside it.
@@ -50,7 +51,12 @@ done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/windows-x64/CMakeCache.txt")
 zip=handback-$version-windows.zip
-members+=(README.md README.md LICENSE LICENSE try-installer tools/try-installer wine32.py tools/wine32.py)
+members+=(README.md README.md LICENSE LICENSE try-installer tools/try-installer)
+# What try-installer runs on: Windows under Wine, 32-bit programs, and the
+# pin of Inno Setup's compiler.
+for file in wine32.py winebox.py wineregistry.py innosetup/package.json innosetup/package-lock.json; do
+  members+=("$file" "tools/$file")
+done
 while IFS= read -r -d '' file; do
   members+=("$file" "$file")
 done < <(git ls-files -z include examples docs ':!docs/development.md')

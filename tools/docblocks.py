@@ -12,8 +12,9 @@ a program (found on PATH, ISCC, or a path such as /path/to/...); the others
 for real paths: /path/to/handback-<version> (C:/handback-<version> for
 ISCC.exe) for ARCHIVE, /path/to/SETUP.EXE for AUTHOR/SETUP.EXE, which the
 block that builds the example SETUP.EXE makes; any other fails. Blocks run
-in the order an author works: compilers, then installers, then the rest
-(such as try-installer), each kind in page order. A block that fails, or a
+in the order an author works: compilers, then installers (makensis, ISCC,
+try-installer build), then the rest (such as try-installer), each kind in
+page order. A block that fails, or a
 compiler that warns, fails the run; one that ends with 77 (try-installer
 where no layout can run here) or needs ISCC.exe where 32-bit programs do
 not run is reported as not proved here.
@@ -76,10 +77,10 @@ def copy_scripts(top: Path, folder: Path):
 
 def kind(command: str) -> int | None:
     """The order an author runs a block in; None: not a command."""
-    first = command.split()[0]
+    first, *rest = command.split()
     if first in COMPILERS:
         return 0
-    if first in INSTALLERS:
+    if first in INSTALLERS or rest[:1] == ["build"]:  # try-installer's
         return 1
     if shutil.which(first) or first.startswith(("/path/to/", "./")):
         return 2

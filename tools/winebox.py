@@ -1,4 +1,12 @@
-"""A scratch Windows under Wine, with an X display of its own, in which the
+"""Windows under Wine, for the rows and for try-installer alike: a prefix
+of either width, its server, an X display of its own, the programs run in
+it and how to know they have all ended, its registry and its files. A
+quirk of Wine met here is met once, for both.
+
+`WineBox(root).make(arch)` makes a fresh Windows in root/prefix; try-
+installer copies each of its scratch Windows from one.
+
+The rows' Windows: `WineBox(root).create(...)` makes one, in which the
 real handback.exe runs.
 
 `WineBox(root).create(...)` makes one: a prefix of the width of the
@@ -26,15 +34,8 @@ from pathlib import Path, PureWindowsPath
 
 from wine32 import command, cached_route, windows_args
 from wineregistry import (MAPPED_ROOTS, MAPPING, RUNONCE, SYSTEM_INI,
-                          UNINSTALL, WINLOGON, WOW_BOOT, ini_entry,
-                          in_32bit_view)
-
-try:
-    import pefile
-except ImportError:
-    raise SystemExit("pefile is missing: run this with Debian's own "
-                     "/usr/bin/python3, which imports python3-pefile "
-                     "(./scripts/install-deps.sh installs it)")
+                          UNINSTALL, WINLOGON, WOW_BOOT, exported,
+                          ini_entry, in_32bit_view)
 
 PROGRAM = r"C:\TOOLS\HANDBACK.EXE"
 OBSERVER = r"C:\e2e\OBSERVER.EXE"
@@ -52,7 +53,7 @@ REG = r"C:\windows\system32\reg.exe"
 WINEBOOT = r"C:\windows\system32\wineboot.exe"
 # Wine's services, which a Windows runs for as long as its server does.
 WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe",
-                 "svchost.exe", "rpcss.exe", "explorer.exe"}
+                 "svchost.exe", "rpcss.exe", "explorer.exe", "conhost.exe"}
 # The example installers, as built for the environment, and how each runs
 # silently; and the key each lists the product under.
 INNO_LOG = r"C:\e2e\inno.log"
@@ -77,8 +78,9 @@ LOADER32 = "/usr/lib/wine/wine"
 
 # Wine's loader and prefix for each PE machine: each build runs in a Windows
 # of its own width.
-WINDOWS_OF = {0x014C: ("win32", "/usr/lib/wine/wine"),
-              0x8664: ("win64", "/usr/lib/wine/wine64")}
+LOADERS = {"win32": LOADER32, "win64": "/usr/lib/wine/wine64"}
+WINDOWS_OF = {0x014C: ("win32", LOADERS["win32"]),
+              0x8664: ("win64", LOADERS["win64"])}
 # Wine's code page follows the locale of each of its processes: 1252 unless
 # a run asks for another.
 LOCALE = "en_US.UTF-8"
@@ -150,16 +152,10 @@ class WineBox:
         `checks` (x86, x64) (the Inno Setup one with `other_width`, the
         build of the other width, if given); raises Unavailable where it
         cannot run."""
-        self.stop()
-        shutil.rmtree(self.root, ignore_errors=True)
-        self.root.mkdir(parents=True)
         arch, loader = WINDOWS_OF[pe_machine(handback)]
         runnable(loader, "The x86 build is a 32-bit program"
                  if arch == "win32" else "The x64 build is a 64-bit program")
-        self.use(loader, arch)
-        (self.root / MADE).write_text(json.dumps(
-            {"loader": loader, "arch": arch}))
-        self.wine("wineboot", "-i", timeout=300)
+        self.make(arch)
         # A network drive, N:, inside the prefix so that each copy has its
         # own; Windows reads its type as it starts.
         (self.prefix / "drive_n").mkdir()
@@ -199,6 +195,18 @@ class WineBox:
         (self.root / "SETUP.EXE").write_bytes(setup.read_bytes())
         (self.root / "stock-system.ini").write_bytes(
             self.path(SYSTEM_INI).read_bytes())
+
+    def make(self, arch: str):
+        """Makes a fresh Windows of that width ("win32", "win64") here, in
+        place of any: its prefix, stopped."""
+        self.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.root.mkdir(parents=True)
+        self.use(LOADERS[arch], arch)
+        (self.root / MADE).write_text(json.dumps(
+            {"loader": self.loader, "arch": arch}))
+        self.wine("wineboot", "-i", timeout=300)
+        self.stop_server()
 
     def freeze(self):
         """Stops this Windows for good and records what it holds, so that
@@ -384,6 +392,20 @@ class WineBox:
             self.read = dict(zip(keys, registry_values(read(out, b""))))
         return self.read.get(key, {})
 
+    def export(self, key: str) -> dict[str, dict[str, str]]:
+        """The string values of a key and of each key below it, by key and
+        value name in lower case ("" for a key's default); nothing for a
+        missing key. As reg export writes them: a string ends at a NUL
+        inside it."""
+        out = self.path(RECORDS + r"\export.reg")
+        out.unlink(missing_ok=True)
+        self.path(RECORDS).mkdir(parents=True, exist_ok=True)
+        subprocess.run(self.command(REG, "export", key, RECORDS +
+                                    r"\export.reg", "/y"), env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=RUN_TIMEOUT)
+        return exported(read(out, b"\xff\xfe").decode("utf-16"))
+
     def import_registry(self, text: str):
         self.put(r"C:\e2e\import.reg", text.encode("latin-1"))
         self.wine(REG, "import", r"C:\e2e\import.reg")
@@ -421,10 +443,11 @@ class WineBox:
                                + log.read_text("latin-1")[-2000:])
 
     def start(self, *command: str, trace: Path | None = None,
-              explorer_stand_in=False):
-        """Starts a program; with a trace file, under Wine's relay trace;
-        with explorer_stand_in, what it starts as Explorer is the stand-in
-        (Wine would otherwise start its own, built in)."""
+              channels="+relay,+loaddll", explorer_stand_in=False):
+        """Starts a program; with a trace file, under Wine's trace of those
+        channels (WINEDEBUG), appended to it; with explorer_stand_in, what
+        it starts as Explorer is the stand-in (Wine would otherwise start
+        its own, built in)."""
         env = dict(self.env)
         if explorer_stand_in:
             env["WINEDLLOVERRIDES"] += ";explorer.exe=n"
@@ -432,31 +455,51 @@ class WineBox:
         if trace is None:
             return subprocess.Popen(self.command(*command), env=env,
                                     stdout=quiet, stderr=quiet)
-        with open(trace, "wb") as log:
+        with open(trace, "ab") as log:
             return subprocess.Popen(
                 self.command(*command), stdout=quiet, stderr=log,
-                env=dict(env, WINEDEBUG="+relay,+loaddll"))
+                env=dict(env, WINEDEBUG=channels))
+
+    def run(self, *command: str, seconds: float = RUN_TIMEOUT,
+            trace: Path | None = None, channels="-all") -> int | None:
+        """Runs a program and waits, `seconds` at most, for it and for all
+        it started: its exit status, or None where they did not end."""
+        program = self.start(*command, trace=trace, channels=channels)
+        try:
+            status = program.wait(seconds)
+            self.settle(seconds)
+        except (subprocess.TimeoutExpired, Hung):
+            program.kill()
+            return None
+        return status
 
     def own_processes(self) -> dict[int, list[str]]:
         """Every process of this Windows, its server included: the command
         line of each, by process id."""
         return tagged(f"WINEPREFIX={self.prefix}")
 
-    def processes(self) -> list[str]:
-        """The command lines of this Windows' processes but Wine's own
-        services and server: what runs that a use of it started."""
-        def wine_own(image):
-            return Path(image).name.startswith("wineserver") or (
-                PureWindowsPath(image).parent.name.lower()
-                in ("system32", "syswow64")
-                and PureWindowsPath(image).name.lower() in WINE_SERVICES)
-        commands = map(windows_args, self.own_processes().values())
-        return [" ".join(args) for args in commands
-                if args and not wine_own(args[0])]
+    def running(self, also: tuple = ()) -> dict[int, list[str]]:
+        """The processes of this Windows but Wine's own services and server,
+        and but those whose program's file name is in `also` (lower case):
+        what runs that a use of it started, the command line of each by
+        process id."""
+        def own(image):
+            name = PureWindowsPath(image).name.lower()
+            return Path(image).name.startswith("wineserver") or name in also \
+                or (PureWindowsPath(image).parent.name.lower()
+                    in ("system32", "syswow64") and name in WINE_SERVICES)
+        found = {pid: windows_args(args)
+                 for pid, args in self.own_processes().items()}
+        return {pid: args for pid, args in found.items()
+                if args and not own(args[0])}
 
-    def settle(self, but: str | None = None):
-        """Waits, for a run's time at most, until every process a use of
-        this Windows started has ended, but those whose command line holds
+    def processes(self) -> list[str]:
+        """The command lines of what runs that a use of it started."""
+        return [" ".join(args) for args in self.running().values()]
+
+    def settle(self, seconds: float = RUN_TIMEOUT, but: str | None = None):
+        """Waits, `seconds` at most, until every process a use of this
+        Windows started has ended, but those whose command line holds
         `but`; raises Hung with what still runs."""
         def running():
             return [command for command in self.processes()
@@ -471,9 +514,9 @@ class WineBox:
             self.read = {}  # what ran may have changed the registry
             looks.append(running())
             return not looks[-1] and not looks[-2]
-        if not wait_for(ended, RUN_TIMEOUT, every=0.15):
+        if not wait_for(ended, seconds, every=0.15):
             raise Hung(f"{'; '.join(looks[-1])} did not end within "
-                       f"{RUN_TIMEOUT} s")
+                       f"{seconds:.0f} s")
 
     def install(self, kind="nsis", *args: str) -> int:
         """Runs an example installer silently, as a product's would run, with
@@ -617,12 +660,28 @@ def runnable(loader: str, what: str):
         raise Unavailable(f"{what}, and {loader} cannot run here: {error}.")
 
 
-def pe_machine(image: Path) -> int:
-    return pefile.PE(str(image), fast_load=True).FILE_HEADER.Machine
+def pe_header(image: Path) -> tuple[int, int] | None:
+    """A Windows program's machine (0x14C x86, 0x8664 x64) and the size of
+    its image in memory; None for what is not one."""
+    try:
+        with open(image, "rb") as file:
+            head = file.read(64)
+            file.seek(int.from_bytes(head[60:64], "little"))
+            pe = file.read(24 + 60)
+    except (OSError, ValueError):
+        return None
+    if head[:2] != b"MZ" or pe[:4] != b"PE\0\0" or len(pe) < 84:
+        return None
+    return (int.from_bytes(pe[4:6], "little"),
+            int.from_bytes(pe[80:84], "little"))
+
+
+def pe_machine(image: Path) -> int | None:
+    return (pe_header(image) or (None,))[0]
 
 
 def image_size(image: Path) -> int:
-    return pefile.PE(str(image), fast_load=True).OPTIONAL_HEADER.SizeOfImage
+    return pe_header(image)[1]
 
 
 def windows(path: Path) -> str:

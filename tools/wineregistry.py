@@ -3,6 +3,8 @@ and RunOnce under, a registry to import, and the entries of a profile file.
 Text only: nothing here runs Wine.
 """
 
+import re
+
 SYSTEM_INI = r"C:\windows\system.ini"
 SETUP_KEY = "DorvanixSetupDir "
 
@@ -58,6 +60,24 @@ def boot_registry(layout: str, shell=None, setup_dir=None,
         if setup_dir is not None:
             lines += [f"[{WOW_BOOT}]", text(SETUP_KEY) + "=" + text(setup_dir)]
     return "\r\n".join(lines) + "\r\n"
+
+
+REG_VALUE = re.compile(r'^(@|"((?:[^"\\]|\\.)*)")="((?:[^"\\]|\\.)*)"$')
+
+
+def exported(text: str) -> dict[str, dict[str, str]]:
+    """The string values of each key `reg export` wrote, by key and value
+    name in lower case ("" for a key's default)."""
+    def unescape(quoted):
+        return re.sub(r"\\(.)", r"\1", quoted)
+    keys, values = {}, {}
+    for line in text.splitlines():
+        if line.startswith("["):
+            values = keys.setdefault(line.strip("[]").lower(), {})
+        elif m := REG_VALUE.match(line):
+            values["" if m[1] == "@" else unescape(m[2]).lower()] = \
+                unescape(m[3])
+    return keys
 
 
 def entries(profile: bytes):

@@ -23,6 +23,7 @@ case whose installer this machine cannot build or run (a 32-bit one, where
 no 32-bit program runs) exits with 77, skipped.
 """
 
+import json
 import re
 import shutil
 import subprocess
@@ -32,9 +33,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 from docblocks import SCRIPTS, copy_scripts  # noqa: E402
-from wine32 import command  # noqa: E402
-from winebox import (ISCC, LOADER32, Unavailable, runnable,  # noqa: E402
-                     windows)
+from winebox import LOADER32, Unavailable, runnable  # noqa: E402
 
 SKIPPED = 77
 # The example SETUP.EXE as docs/arming.md builds it, for each width.
@@ -44,11 +43,18 @@ WAKE = "if (byHandBack) WakeHandBack(parent.th32ProcessID);"
 
 
 # try-installer's layouts: the title of each row, and the way the include
-# files take there.
-LAYOUTS = {"9x": ("95, 98, Me ([boot] in the file)", "hand-back"),
-           "nt": ("XP to 11, UAC off", "hand-back"),
-           "uac": ("Vista to 11, UAC on", "RunOnce"),
-           "nt-32": ("32-bit XP to 11, UAC off", "hand-back")}
+# files take there, and why.
+LAYOUTS = {"9x": ("95, 98, Me ([boot] in the file)", "hand-back",
+                  "UAC is off"),
+           "nt": ("XP to 11, UAC off", "hand-back", "UAC is off"),
+           "uac": ("Vista to 11, UAC on", "RunOnce", "UAC is on"),
+           "nt-32": ("32-bit XP to 11, UAC off", "hand-back", "UAC is off")}
+# A directory made beforehand that every user may change, as one made at a
+# drive's root is on Windows: the include files answer none there. Made
+# before each install, the one after the uninstall too.
+OPEN_DIR = ("--before", 'mkdir -p "$WINEPREFIX/drive_c/Quillmark" && chmod '
+            '777 "$WINEPREFIX/drive_c/Quillmark"', "--add-switches",
+            r"/D=C:\Quillmark")
 
 
 @dataclass
@@ -65,12 +71,18 @@ class Case:
                         # for each layout
 
     def lines(self) -> tuple:
-        """Each layout's row: the way taken, the uninstaller's outcome,
-        setup started, and no fault."""
-        return self.expect or tuple(
-            rf"^{re.escape(title)}\s+exit 0\s+{way}\s+{self.uninstaller}\s+"
-            r"started \[\d\].*\sok$"
-            for title, way in map(LAYOUTS.get, self.layouts))
+        """Each layout's rows: the way taken and why, the uninstaller's
+        outcome, then, installed again, setup started, and no fault."""
+        if self.expect:
+            return self.expect
+        again = "first" if self.uninstaller == "none listed" else "again"
+        return tuple(line for name in self.layouts for line in (
+            rf"^{re.escape(LAYOUTS[name][0])}\s+first\s+exit 0\s+"
+            rf"{LAYOUTS[name][1]}\b.*\s{self.uninstaller}\s.*\sok$",
+            rf"^{re.escape(LAYOUTS[name][0])}\s+{again}\s+exit 0\s+"
+            rf"{LAYOUTS[name][1]}\b.*\sstarted\b.*\sok$",
+            rf"^why {name}, first: {LAYOUTS[name][1]}: "
+            rf"{LAYOUTS[name][2]}$"))
 
 
 # An example tries every layout; a minimal installer, the common one (and
@@ -86,8 +98,23 @@ CASES = [
          options=("--switches", r"/S /D=C:\Quillmark"), status=1,
          expect=(r"^XP to 11, UAC off .* still waiting .* FAIL$",
                  r"^FAIL nt: HANDBACK\.EXE still waiting, \d+ s after all it "
-                 r"started had ended",
+                 r"started had ended: SETUP\.EXE did not wake it\. .* must "
+                 r"post a message to the program that started it.*"
+                 r"arming\.md#a-setupexe-that-never-wakes-it\)$",
                  r"^warning nt: C:\\Quillmark lies outside Program Files")),
+    # Laid out as Windows has it: C:\Quillmark open to every user. Nothing
+    # is armed, installed again either, and the rows say why and what it
+    # means for the user.
+    Case("open-dir", "example-nsis", "amd64", ("nt",), options=OPEN_DIR,
+         expect=(r"^XP to 11, UAC off\s+first\s+exit 0\s+none \[1\]\s+clean"
+                 r"\s.*\sok$",
+                 r"^XP to 11, UAC off\s+again\s+exit 0\s+none \[1\]\s.*"
+                 r"\snot started\s.*\sok$",
+                 r"^\[1\] nothing is armed: setup will not resume by itself "
+                 r".*arming\.md#who-may-change-what-the-next-logon-starts\)$",
+                 *(rf"^why nt, {install}: none: C:\\Quillmark is open to "
+                   r"others: S-1-1-0 may change it \(rights 0x001301FF\)$"
+                   for install in ("first", "again")))),
     Case("example-nsis-x86", "example-nsis", "x86"),
     Case("minimal-nsis-x86", "minimal-nsis", "x86", ("nt", "nt-32"),
          "none listed"),
@@ -138,6 +165,9 @@ def prepare(out: Path, top: Path, builds: list[Path], width=None,
             run([COMPILERS[setup_width], *BUILD_SETUP, "-o", setup,
                  sources[name]])
     copy_scripts(top, out)
+    (out / "tool").write_text(str(next(
+        path for path in (top / "try-installer", top / "tools/try-installer")
+        if path.exists()).resolve()))
     try:
         runnable(LOADER32, "Inno Setup's compiler is a 32-bit program")
         why_not = None
@@ -163,31 +193,18 @@ def prepare(out: Path, top: Path, builds: list[Path], width=None,
             (out / f"{case.name}.unavailable").write_text(why_not)
         else:
             iscc(out, top, archive, case, setup)
-    (out / "tool").write_text(str(next(
-        path for path in (top / "try-installer", top / "tools/try-installer")
-        if path.exists()).resolve()))
 
 
 def iscc(out: Path, top: Path, archive: Path, case: Case, setup: Path):
-    """An Inno Setup case, compiled by ISCC.exe in a Windows of its own."""
-    prefix = out / "iscc"
-    env = {"WINEPREFIX": str(prefix), "WINEDEBUG": "-all", "PATH": "/usr/bin",
-           "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe="}
-    if not prefix.exists():
-        run(command([LOADER32, "wineboot", "-i"]), env=env)
-    if case.installer == "example-inno":
-        script = top / "examples/inno/dorvanix-setup.iss"
-        defines = [f"/I{windows(top / 'include')}",
-                   f"/DHANDBACK_X86={windows(archive / 'x86/handback.exe')}",
-                   f"/DHANDBACK_X64={windows(archive / 'x64/handback.exe')}",
-                   "/DHandBackCheckX86="
-                   + windows(archive / "x86/handback-check.dll")]
-    else:
-        script = out / SCRIPTS["iss"]
-        defines = [f"/I{windows(archive / 'include')}",
-                   f"/DHANDBACK={windows(archive)}"]
-    run([*command([LOADER32, ISCC]), "/Q", *defines, f"/DSETUP={windows(setup)}",
-         f"/O{windows(out)}", f"/F{case.name}", windows(script)], env=env)
+    """An Inno Setup case, compiled as docs/arming.md says: by try-installer
+    build, which runs Inno Setup's compiler in a Windows of its own."""
+    script = (top / "examples/inno/dorvanix-setup.iss"
+              if case.installer == "example-inno" else out / SCRIPTS["iss"])
+    run([(out / "tool").read_text(), "build", script, "/Q",
+         f"/DHANDBACK={archive}", f"/DHANDBACK_X86={archive}/x86/handback.exe",
+         f"/DHANDBACK_X64={archive}/x64/handback.exe",
+         f"/DHandBackCheckX86={archive}/x86/handback-check.dll",
+         f"/DSETUP={setup}", f"/O{out}", f"/F{case.name}"])
 
 
 def check(out: Path, name: str) -> int:
@@ -198,9 +215,11 @@ def check(out: Path, name: str) -> int:
         return SKIPPED
     layouts = [option for layout in case.layouts
                for option in ("--layout", layout)]
+    verdict = out / f"{name}.json"
+    verdict.unlink(missing_ok=True)
     done = subprocess.run(
         [(out / "tool").read_text(), "--windows", out / "windows", *layouts,
-         *case.options, out / f"{name}.exe"],
+         "--json", verdict, *case.options, out / f"{name}.exe"],
         capture_output=True, text=True)
     print(done.stdout + done.stderr, end="")
     if done.returncode == SKIPPED:
@@ -210,6 +229,17 @@ def check(out: Path, name: str) -> int:
               f"{case.status}"] if done.returncode != case.status else []
     faults += [f"no line matches {pattern!r}" for pattern in case.lines()
                if not re.search(pattern, done.stdout, re.M)]
+    # The same verdict for a script: a row for each of the table's.
+    try:
+        parsed = json.loads(verdict.read_text())
+        table = re.findall(r"^(?:\S.*?)\s+(?:first|again)\s", done.stdout,
+                           re.M)
+        if parsed["result"] != ("ok" if case.status == 0 else "FAIL") or \
+                len(parsed["rows"]) != len(table):
+            faults.append(f"--json: result {parsed['result']}, "
+                          f"{len(parsed['rows'])} rows for {len(table)}")
+    except (OSError, ValueError, KeyError) as error:
+        faults.append(f"--json wrote no verdict: {error}")
     for fault in faults:
         print(f"FAULT {name}: {fault}")
     return 1 if faults else 0

@@ -726,8 +726,6 @@ TEST(CheckTest, TheWayTheIncludeFilesTake) {
          api.Lua = {0, 0};
        },
        1, u"UAC is on"},
-      {"EnableLUA of eight bytes", u"C:\\Apps\\Dorvanix",
-       [](FakeCheckApi& api) { api.Lua = Bytes(8, 0); }, 1, u"UAC is on"},
       {"the policies key refused", u"C:\\Apps\\Dorvanix",
        [](FakeCheckApi& api) { api.Refused = {u"RegOpenKeyExW"}; }, 1,
        u"UAC is on"},

@@ -256,8 +256,8 @@ class FakeCheckApi : public CheckApi {
   // EnableLUA under the policies key, missing where it has no bytes.
   Dword LuaType = RegDword;
   Bytes Lua;
-  // The ANSI code page: 932, of which only ASCII and 表 are laid out here
-  // (any other character becomes ?), or UTF-8, which takes no flags.
+  // The ANSI code page: 932 or UTF-8 (65001, which takes no flags), of which
+  // only ASCII and 表 are laid out here: any other character becomes ?.
   Uint AnsiCodePage = 932;
   bool Console = false;    // standard output and error are consoles
   std::set<Text> Refused;  // calls that fail, by name
@@ -484,19 +484,11 @@ class FakeCheckApi : public CheckApi {
         (flags != 0 && page == CpUtf8))
       return static_cast<int>(Failed(1004));  // ERROR_INVALID_FLAGS
     std::string bytes;
-    for (const char16_t c : text) {
-      if (c < 0x80)
-        bytes += static_cast<char>(c);
-      else if (page == CpUtf8 && c < 0x800)
-        bytes += {static_cast<char>(0xC0 | c >> 6),
-                  static_cast<char>(0x80 | (c & 0x3F))};
-      else if (page == CpUtf8)
-        bytes += {static_cast<char>(0xE0 | c >> 12),
-                  static_cast<char>(0x80 | (c >> 6 & 0x3F)),
-                  static_cast<char>(0x80 | (c & 0x3F))};
-      else
-        bytes += c == u'表' ? "\x95\\" : "?";
-    }
+    for (const char16_t c : text)
+      bytes += c < 0x80         ? std::string(1, static_cast<char>(c))
+               : c != u'表'     ? "?"
+               : page == CpUtf8 ? "\xE8\xA1\xA8"
+                                : "\x95\\";
     if (wideChars < 0) bytes += '\0';
     if (multiBytes == 0) return static_cast<int>(bytes.size());
     if (bytes.size() > static_cast<std::size_t>(multiBytes))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds a release from clean: both Windows executables and both
-# handback-check.dll, signed when HANDBACK_SIGN_PFX names a certificate (see
-# scripts/sign.sh), each checked by the footprint test, in
+# handback-check.dll and handback-check.exe, signed when HANDBACK_SIGN_PFX
+# names a certificate (see scripts/sign.sh), each checked by the footprint
+# test, in
 # build/release/handback-<version>-windows.zip, one folder
 # handback-<version>/ for installer authors: README.md, LICENSE,
 # try-installer (with what it runs on: winebox.py, wine32.py,
@@ -14,6 +15,7 @@
 # in a section that does not say so, fails the release.
 # Then the archive proves itself: unpacked alone, its example installers are
 # built, with its include files, around its builds and hand back under Wine;
+# both handback-check.exe answer there as the include files would;
 # every command block of its pages runs as written, in a folder of an
 # author's own; and try-installer tries the installers an author builds.
 set -euo pipefail
@@ -31,23 +33,24 @@ members=() # name in the archive, then the file it comes from
 for arch in x86 x64; do
   build=$out/windows-$arch
   cmake --preset "windows-$arch" -B "$build" >/dev/null
-  cmake --build "$build" --target handback handback-check -j"$(nproc)" >/dev/null
-  for file in handback.exe handback-check.dll; do
+  cmake --build "$build" --target handback handback-check handback-check-exe -j"$(nproc)" >/dev/null
+  for file in handback.exe handback-check.dll handback-check.exe; do
     if [ -n "${HANDBACK_SIGN_PFX-}" ]; then
       ./scripts/sign.sh "$build/$file" "$build/signed-$file"
       mv "$build/signed-$file" "$build/$file"
     fi
   done
   # The footprint tests of the files that ship, signed or not.
-  ctest --test-dir "$build" -R '^footprint(\.check)?$' --output-on-failure
+  ctest --test-dir "$build" -R '^footprint(\.check|\.check-exe)?$' --output-on-failure
   mkdir -p "$out/$arch"
-  for file in handback.exe handback-check.dll; do
+  for file in handback.exe handback-check.dll handback-check.exe; do
     cp "$build/$file" "$out/$arch/$file"
     members+=("$arch/$file" "$out/$arch/$file")
   done
 done
 (cd "$out" && sha256sum x86/handback.exe x64/handback.exe \
-  x86/handback-check.dll x64/handback-check.dll >SHA256SUMS)
+  x86/handback-check.dll x64/handback-check.dll \
+  x86/handback-check.exe x64/handback-check.exe >SHA256SUMS)
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/windows-x64/CMakeCache.txt")
 zip=handback-$version-windows.zip
@@ -171,6 +174,36 @@ for row in installer-nt inno-nt; do
   esac
 done
 [ $failed -eq 0 ] || disproved .
+
+# --- handback-check.exe: each width from the archive, in the Windows the
+# rows left (UAC off), on a safe directory under Program Files (hand-back,
+# status 0) and one open to everyone (none, status 2).
+drive=$proof/wine/0/prefix/drive_c
+for dir in "Program Files/Quillmark" Open; do
+  mkdir -p "$drive/$dir/Setup"
+  touch "$drive/$dir/HANDBACK.EXE" "$drive/$dir/Setup/SETUP.EXE"
+done
+chmod 0777 "$drive/Open"
+asked() { # WIDTH STATUS DIRECTORY WAY
+  local status=0 said
+  said=$("${e2e[@]}" wine "$unpacked/$1/handback-check.exe" "C:\\$3\\HANDBACK.EXE" "C:\\$3\\Setup") || status=$?
+  if [ "$status" = "$2" ] && [ "$(tail -1 <<<"${said//$'\r'/}")" = "HandBackWay: $4" ]; then
+    echo "Proved from the archive alone: $1/handback-check.exe on C:\\$3"
+  else
+    printf '%s/handback-check.exe on C:\\%s: exit status %s, not %s:\n%s\n' "$1" "$3" "$status" "$2" "$said" >&2
+    failed=1
+  fi
+}
+for width in x64 x86; do
+  if [ $width = x86 ] && [ -e "$proof/wine/pristine/nsis32-unavailable.txt" ]; then
+    echo "Not proved here: x86/handback-check.exe ($(cat "$proof/wine/pristine/nsis32-unavailable.txt"))"
+    continue
+  fi
+  asked $width 0 'Program Files\Quillmark' 'hand-back: UAC is off'
+  asked $width 2 Open 'none: C:\Open is open to others: S-1-1-0 may change it (rights 0x001301FF)'
+done
+[ $failed -eq 0 ] || disproved .
+# --- end of handback-check.exe
 
 # As an author works, in a folder of their own outside the unpacked archive
 # (tools/docblocks.py): the minimal installers of docs/include.md, taken from

@@ -1,7 +1,8 @@
-// The check's only way to Windows: one operation per Win32 call it makes,
-// shaped as Windows takes it. Declared without <windows.h> so that the check
-// and its tests build anywhere; CheckApiWindows.cpp forwards each to Windows.
-// Wide text is char16_t, Windows' WCHAR, whatever size wchar_t has here.
+// The check's only way to Windows, and handback-check.exe's: one operation
+// per Win32 call they make, shaped as Windows takes it. Declared without
+// <windows.h> so that the check and its tests build anywhere;
+// CheckApiWindows.cpp forwards each to Windows. Wide text is char16_t,
+// Windows' WCHAR, whatever size wchar_t has here.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 namespace winservices {
 
 using Wchar = char16_t;
+using Long = int32_t;  // LONG, LSTATUS
 
 constexpr Dword InvalidFileAttributes = 0xFFFFFFFF;
 constexpr Dword FileAttributeReparsePoint = 0x400;
@@ -20,6 +22,19 @@ constexpr Dword OwnerSecurityInformation = 1;
 constexpr Dword DaclSecurityInformation = 4;
 constexpr int TokenUser = 1;            // TOKEN_INFORMATION_CLASS
 constexpr Dword ErrorNoMoreFiles = 18;  // ERROR_NO_MORE_FILES
+constexpr Dword KeyQueryValue = 0x1;    // KEY_QUERY_VALUE
+constexpr Dword KeyWow6464Key = 0x100;  // KEY_WOW64_64KEY
+constexpr Dword RegDword = 4;           // REG_DWORD
+constexpr Uint CpAcp = 0;               // CP_ACP
+constexpr Uint CpUtf8 = 65001;          // CP_UTF8
+constexpr Dword WcNoBestFitChars = 0x400;
+constexpr Dword StdOutputHandle = static_cast<Dword>(-11);
+constexpr Dword StdErrorHandle = static_cast<Dword>(-12);
+
+// HKEY_LOCAL_MACHINE: 0x80000002, which Windows sign-extends.
+inline Handle LocalMachine() {
+  return reinterpret_cast<Handle>(intptr_t{-0x7FFFFFFE});
+}
 
 // WIN32_FIND_DATAW, laid out as Windows lays it out.
 struct FindDataW {
@@ -65,6 +80,26 @@ class CheckApi {
   // The major version in the low byte, the minor in the next, the build
   // above them.
   virtual Dword GetVersion() = 0;
+  // HKEY is a Handle here, REGSAM a Dword.
+  virtual Long RegOpenKeyExW(Handle key, const Wchar* subKey, Dword options,
+                             Dword access, Handle* result) = 0;
+  virtual Long RegQueryValueExW(Handle key, const Wchar* valueName,
+                                Dword* reserved, Dword* type, uint8_t* data,
+                                Dword* dataSize) = 0;
+  virtual Long RegCloseKey(Handle key) = 0;
+  virtual int WideCharToMultiByte(Uint codePage, Dword flags, const Wchar* wide,
+                                  int wideChars, char* multi, int multiBytes,
+                                  const char* defaultChar,
+                                  Bool* usedDefault) = 0;
+  virtual int MultiByteToWideChar(Uint codePage, Dword flags, const char* multi,
+                                  int multiBytes, Wchar* wide,
+                                  int wideChars) = 0;
+  virtual Handle GetStdHandle(Dword which) = 0;
+  virtual Bool GetConsoleMode(Handle console, Dword* mode) = 0;
+  virtual Bool WriteConsoleW(Handle console, const void* buffer, Dword chars,
+                             Dword* written, void* reserved) = 0;
+  virtual Bool WriteFile(Handle file, const void* buffer, Dword bytes,
+                         Dword* written, void* overlapped) = 0;
 };
 
 // The one real implementation, over Windows itself.

@@ -17,6 +17,12 @@ static_assert(offsetof(FindDataW, FileName) ==
 static_assert(FILE_ATTRIBUTE_REPARSE_POINT == FileAttributeReparsePoint);
 static_assert(SE_FILE_OBJECT == SeFileObject);
 static_assert(TokenUser == ::TokenUser);
+static_assert(KeyQueryValue == KEY_QUERY_VALUE);
+static_assert(KeyWow6464Key == KEY_WOW64_64KEY);
+static_assert(RegDword == REG_DWORD);
+static_assert(WcNoBestFitChars == WC_NO_BEST_FIT_CHARS);
+static_assert(StdOutputHandle == STD_OUTPUT_HANDLE);
+static_assert(StdErrorHandle == STD_ERROR_HANDLE);
 
 LPCWSTR Win(const Wchar* text) { return reinterpret_cast<LPCWSTR>(text); }
 LPWSTR Win(Wchar* text) { return reinterpret_cast<LPWSTR>(text); }
@@ -73,6 +79,46 @@ class RealCheckApi final : public CheckApi {
   }
   Bool CloseHandle(Handle object) override { return ::CloseHandle(object); }
   Dword GetVersion() override { return ::GetVersion(); }
+  Long RegOpenKeyExW(Handle key, const Wchar* subKey, Dword options,
+                     Dword access, Handle* result) override {
+    return ::RegOpenKeyExW(static_cast<HKEY>(key), Win(subKey), options, access,
+                           reinterpret_cast<PHKEY>(result));
+  }
+  Long RegQueryValueExW(Handle key, const Wchar* valueName, Dword* reserved,
+                        Dword* type, uint8_t* data, Dword* dataSize) override {
+    return ::RegQueryValueExW(static_cast<HKEY>(key), Win(valueName),
+                              reinterpret_cast<LPDWORD>(reserved),
+                              reinterpret_cast<LPDWORD>(type), data,
+                              reinterpret_cast<LPDWORD>(dataSize));
+  }
+  Long RegCloseKey(Handle key) override {
+    return ::RegCloseKey(static_cast<HKEY>(key));
+  }
+  int WideCharToMultiByte(Uint codePage, Dword flags, const Wchar* wide,
+                          int wideChars, char* multi, int multiBytes,
+                          const char* defaultChar, Bool* usedDefault) override {
+    return ::WideCharToMultiByte(codePage, flags, Win(wide), wideChars, multi,
+                                 multiBytes, defaultChar, usedDefault);
+  }
+  int MultiByteToWideChar(Uint codePage, Dword flags, const char* multi,
+                          int multiBytes, Wchar* wide, int wideChars) override {
+    return ::MultiByteToWideChar(codePage, flags, multi, multiBytes, Win(wide),
+                                 wideChars);
+  }
+  Handle GetStdHandle(Dword which) override { return ::GetStdHandle(which); }
+  Bool GetConsoleMode(Handle console, Dword* mode) override {
+    return ::GetConsoleMode(console, reinterpret_cast<LPDWORD>(mode));
+  }
+  Bool WriteConsoleW(Handle console, const void* buffer, Dword chars,
+                     Dword* written, void* reserved) override {
+    return ::WriteConsoleW(console, buffer, chars,
+                           reinterpret_cast<LPDWORD>(written), reserved);
+  }
+  Bool WriteFile(Handle file, const void* buffer, Dword bytes, Dword* written,
+                 void* overlapped) override {
+    return ::WriteFile(file, buffer, bytes, reinterpret_cast<LPDWORD>(written),
+                       static_cast<LPOVERLAPPED>(overlapped));
+  }
 };
 
 RealCheckApi TheWindowsCheckApi;

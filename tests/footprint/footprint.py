@@ -6,10 +6,12 @@ project's version. Needs Debian's python3-pefile. An example program
 (--example) is checked for the same but the two resources, which it needs
 not carry. handback-check.dll (--dll) is checked for its size, machine,
 imports from KERNEL32, ADVAPI32 and msvcrt only, and one export,
-HandBackCheck, undecorated.
+HandBackCheck, undecorated; handback-check.exe (--console) for its size,
+machine, the console subsystem, the DLL's imports and the manifest.
 
 usage: footprint.py EXE --machine i386|amd64
-                    (--version X.Y.Z | --example | --dll) --max-bytes N
+                    (--version X.Y.Z | --example | --dll | --console)
+                    --max-bytes N
 """
 import argparse
 import os
@@ -26,6 +28,7 @@ DLL_EXPORTS = [b"HandBackCheck"]
 IMAGE_FILE_DLL = 0x2000
 MACHINES = {"i386": 0x014C, "amd64": 0x8664}
 SUBSYSTEM_GUI = 2
+SUBSYSTEM_CONSOLE = 3
 RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 # The manifest Windows reads when it starts an executable.
 PROCESS_MANIFEST_ID = 1
@@ -110,7 +113,7 @@ def check_dll(pe, failures):
     return dlls, names
 
 
-def check(path, machine, version, max_bytes, dll=False):
+def check(path, machine, version, max_bytes, dll=False, console=False):
     failures = []
     size = os.path.getsize(path)
     if size > max_bytes:
@@ -125,12 +128,23 @@ def check(path, machine, version, max_bytes, dll=False):
                  ", ".join(dlls)))
         return failures
     subsystem = pe.OPTIONAL_HEADER.Subsystem
-    if subsystem != SUBSYSTEM_GUI:
-        failures.append("subsystem %d, not Windows GUI (2)" % subsystem)
+    wanted = SUBSYSTEM_CONSOLE if console else SUBSYSTEM_GUI
+    if subsystem != wanted:
+        failures.append("subsystem %d, not %s (%d)" % (
+            subsystem, "console" if console else "Windows GUI", wanted))
     dlls = [entry.dll.decode() for table in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
             for entry in getattr(pe, table, [])]
-    failures += ["imports %s, not one of KERNEL32, USER32, SHELL32, ADVAPI32 and msvcrt" % dll
-                 for dll in dlls if dll.lower() not in ALLOWED_DLLS]
+    if console:
+        failures += ["imports %s, not one of KERNEL32, ADVAPI32 and msvcrt" % dll
+                     for dll in dlls if dll.lower() not in DLL_ALLOWED_DLLS]
+        text = manifest(pe)
+        if text is None:
+            failures.append("no manifest (RT_MANIFEST %d)" % PROCESS_MANIFEST_ID)
+        else:
+            check_manifest(text, failures)
+    else:
+        failures += ["imports %s, not one of KERNEL32, USER32, SHELL32, ADVAPI32 and msvcrt" % dll
+                     for dll in dlls if dll.lower() not in ALLOWED_DLLS]
     if version is not None:
         check_resources(pe, version, failures)
     print("%s: %d bytes, %s, subsystem %d, imports %s" % (path, size, machine, subsystem, ", ".join(dlls)))
@@ -145,11 +159,13 @@ def main():
     kind.add_argument("--version")
     kind.add_argument("--example", action="store_true")
     kind.add_argument("--dll", action="store_true")
+    kind.add_argument("--console", action="store_true")
     parser.add_argument("--max-bytes", type=int, required=True)
     arguments = parser.parse_args()
     try:
         failures = check(arguments.exe, arguments.machine, arguments.version,
-                         arguments.max_bytes, arguments.dll)
+                         arguments.max_bytes, arguments.dll,
+                         arguments.console)
     except (OSError, pefile.PEFormatError) as error:
         failures = ["cannot be read as a PE file: %s" % error]
     for failure in failures:

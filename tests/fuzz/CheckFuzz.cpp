@@ -355,6 +355,30 @@ class FuzzedWindows : public CheckApi {
     // Windows 10, as a program without a manifest sees it; or any.
     return In.Byte() == 0 ? 0x23F00206 : In.Dword();
   }
+  // Only the way after the check asks these.
+  Long RegOpenKeyExW(Handle, const Wchar*, Dword, Dword, Handle*) override {
+    Fail("the check opened a registry key");
+  }
+  Long RegQueryValueExW(Handle, const Wchar*, Dword*, Dword*, uint8_t*,
+                        Dword*) override {
+    Fail("the check read a registry value");
+  }
+  Long RegCloseKey(Handle) override { Fail("the check closed a key"); }
+  int WideCharToMultiByte(Uint, Dword, const Wchar*, int, char*, int,
+                          const char*, Bool*) override {
+    Fail("the check converted to a code page");
+  }
+  int MultiByteToWideChar(Uint, Dword, const char*, int, Wchar*, int) override {
+    Fail("the check converted from a code page");
+  }
+  Handle GetStdHandle(Dword) override { Fail("the check printed"); }
+  Bool GetConsoleMode(Handle, Dword*) override { Fail("the check printed"); }
+  Bool WriteConsoleW(Handle, const void*, Dword, Dword*, void*) override {
+    Fail("the check printed");
+  }
+  Bool WriteFile(Handle, const void*, Dword, Dword*, void*) override {
+    Fail("the check printed");
+  }
 
  private:
   Input& In;

@@ -2,8 +2,8 @@
 ; path, the setup directory) and writes one answer a line to C:\answers.txt:
 ; "check" asks handback-check.dll, as handback.nsh carries it, for its
 ; answer, both paths made full and why; "arm" makes the whole
-; ${HandBackArm} call and tells its answer, the error flag and whether the
-; stack and registers were kept. Built ANSI (-DANSI) or Unicode, 32- or
+; ${HandBackArm} call and tells its answer, the error flag, whether the
+; stack and registers were kept, and why. Built ANSI (-DANSI) or Unicode, 32- or
 ; 64-bit.
 !ifdef ANSI
 Unicode false
@@ -61,7 +61,7 @@ Section
         StrCpy $R5 "errors set"
       ${EndIf}
       Pop $5
-      StrCpy $0 "$R6, $R5, stack $5, registers $0 $1 $4 $9 $R0"
+      StrCpy $0 "$R6, $R5, stack $5, registers $0 $1 $4 $9 $R0, why $HandBackWhy"
     ${Else}
       StrCpy $0 "unknown case: $1"
     ${EndIf}

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """What the next logon would start, judged from inside each installer: both
 include files call handback-check.dll under Wine, on files laid out as an
-attacker would lay them out.
+attacker would lay them out; and handback-check.exe must take the same way,
+for the same reason, on the same paths.
 
-    security.py ROOT CHECK_X86 CHECK_X64
+    security.py ROOT CHECK_X86 CHECK_X64 EXE_X86 EXE_X64
 
 In a copy of the Windows that the end-to-end tests prepare in ROOT (see
 tests/e2e/e2e.py), builds tests/include/security.nsi (ANSI and Unicode
@@ -13,8 +14,11 @@ DLLs CHECK_X86 and CHECK_X64, and runs each on the same cases, in code page
 answer for paths laid out with Unix modes, owners and links (which Wine
 turns into owners, DACLs and reparse points) and a network drive; and whole
 ${HandBackArm} calls, after which nothing may be armed but the form the
-check made full. Which rule judges which descriptor is the unit tests'
-matter. Exits 77 where this machine cannot run the build's width under
+check made full. After each build, handback-check.exe of its width
+(EXE_X86, EXE_X64) runs on each of its cases, in the Windows as the build
+left it: it must print the way and why that the include file took, and exit
+with that way's status. Which rule judges which descriptor is the unit
+tests' matter. Exits 77 where this machine cannot run the build's width under
 Wine; where it runs no 32-bit program, only the amd64 installer runs.
 """
 
@@ -102,15 +106,17 @@ CHECKS = [
 ]
 
 # Whole ${HandBackArm} calls (NSIS): the answer, the error flag clear,
-# registers and stack as they were.
+# registers and stack as they were, and why, a pattern.
 KEPT = ", errors clear, stack sentinel, registers r0 r1 r4 r9 R0"
 ARMS = [
-    (r"C:\Apps\Dorvanix\HANDBACK.EXE", r"C:\Apps\Dorvanix\Setup", "none"),
-    (r"C:\Apps/Dorvanix\HANDBACK.EXE", r"C:\Apps/Dorvanix\Setup", "none"),
-    ("HANDBACK.EXE", "Setup", "none"),
+    (r"C:\Apps\Dorvanix\HANDBACK.EXE", r"C:\Apps\Dorvanix\Setup", "none",
+     OPEN),
+    (r"C:\Apps/Dorvanix\HANDBACK.EXE", r"C:\Apps/Dorvanix\Setup", "none",
+     OPEN),
+    ("HANDBACK.EXE", "Setup", "none", r"HANDBACK\.EXE is not a full path"),
     # Last: armed, in the form Windows opens.
     (r"C:\Program Files/Dorvanix 4\.\HANDBACK.EXE", SAFE + r"\Setup\.",
-     "hand-back"),
+     "hand-back", "UAC is off"),
 ]
 ARMED = (SAFE + r"\HANDBACK.EXE", SAFE + r"\Setup")
 
@@ -123,6 +129,36 @@ ARM_LOG = [re.escape("HandBackWay changed since it was asked, from hand-back "
                      "(UAC is off), as the files are armed"),
            re.escape(f"HandBackWay: none: {EARLY}\\Setup\\SETUP.EXE is open "
                      "to others: S-1-1-0 may change it")]
+
+# The way the include files take after the DLL's answer in this Windows (7,
+# UAC off, code page 932, in which every path the DLL allows reads back),
+# and handback-check.exe's exit status for each way.
+AFTER_CHECK = {"0": "none: {}", "1": "RunOnce: {}",
+               "2": "hand-back: UAC is off"}
+STATUS = {"hand-back": 0, "RunOnce": 1, "none": 2}
+
+
+def decided(kind: str, answer: str) -> str:
+    """The way and why an include file took in a case, from its answer."""
+    if kind == "arm":
+        return answer.split(",")[0] + ": " + answer.split(", why ", 1)[1]
+    way, _, _, why = answer.split("|")
+    return AFTER_CHECK[way].format(why)
+
+
+def compared(box: WineBox, exe: Path, paths: tuple, way: str | None) -> list:
+    """Runs handback-check.exe `exe` on HANDBACK.EXE's path and the setup
+    directory; gives what went wrong against the include file's `way` and
+    why (None: the include file's answer was wrong already)."""
+    done = subprocess.run(box.command(str(exe), *paths),
+                          env=dict(box.env, LC_ALL=LOCALE), timeout=120,
+                          capture_output=True)
+    said = done.stdout.decode("utf-8", "replace").splitlines()[-1:]
+    if way and said == [f"HandBackWay: {way}"] and \
+            done.returncode == STATUS[way.split(":")[0]]:
+        return []
+    return [f"handback-check.exe {paths[0]!r} {paths[1]!r}: expected "
+            f"{way!r}, got {said}, exit status {done.returncode}"]
 
 
 def lay_out(box: WineBox):
@@ -171,13 +207,15 @@ def armed(box: WineBox) -> tuple:
             box.values(RUNONCE).get("handback test setup"))
 
 
-def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
-    """Runs one build on the cases; gives what went wrong."""
+def run(box: WineBox, program: Path, nsis: bool, check_exe: Path
+        ) -> list[str]:
+    """Runs one build on the cases, then handback-check.exe `check_exe`;
+    gives what went wrong."""
     todo = [("check", exe, setup_dir, want)
             for exe, setup_dir, want in CHECKS]
     if nsis:
-        todo += [("arm", exe, setup_dir, re.escape(way + KEPT))
-                 for exe, setup_dir, way in ARMS]
+        todo += [("arm", exe, setup_dir, re.escape(way + KEPT) + ", why "
+                  + why) for exe, setup_dir, way, why in ARMS]
     drive = box.prefix / "drive_c"
     (drive / "cases.txt").write_bytes("".join(
         f"{kind}\r\n{exe}\r\n{setup_dir}\r\n"
@@ -195,6 +233,10 @@ def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
               f"{answer!r}" for (kind, exe, setup_dir, want), answer
               in zip(todo, got)
               if answer is None or not re.fullmatch(want, answer)]
+    for (kind, exe, setup_dir, want), answer in zip(todo, got):
+        right = answer is not None and re.fullmatch(want, answer)
+        faults += compared(box, check_exe, (exe, setup_dir),
+                           decided(kind, answer) if right else None)
     if nsis:
         after = armed(box)
         if after != ARMED + (None,):
@@ -205,8 +247,9 @@ def run(box: WineBox, program: Path, nsis: bool) -> list[str]:
     return faults
 
 
-def run_arm(box: WineBox, program: Path) -> list[str]:
-    """Runs the Inno Setup install of EARLY; gives what went wrong."""
+def run_arm(box: WineBox, program: Path, check_exe: Path) -> list[str]:
+    """Runs the Inno Setup install of EARLY, then handback-check.exe
+    `check_exe` on it; gives what went wrong."""
     box.put(r"C:\ARM.EXE", program.read_bytes())
     log = box.path(r"C:\arm.log")
 
@@ -229,10 +272,16 @@ def run_arm(box: WineBox, program: Path) -> list[str]:
         faults.append(f"armed afterwards: expected nothing, got {armed(box)}")
     faults += [f"its log does not say {pattern!r}" for pattern in ARM_LOG
                if not re.search(pattern, said)]
-    return faults
+    # The way its log says it armed.
+    ways = re.findall(r"HandBackWay: ((?:hand-back|RunOnce|none): .*?)\r?$",
+                      said, re.M)
+    return faults + compared(box, check_exe, (EARLY + r"\HANDBACK.EXE",
+                                              EARLY + r"\Setup"),
+                             ways[-1] if ways else None)
 
 
-def main(root: Path, check_x86: Path, check_x64: Path) -> int:
+def main(root: Path, check_x86: Path, check_x64: Path, exe_x86: Path,
+         exe_x64: Path) -> int:
     """Runs the cases in the copy of the Windows prepared in `root` (the
     end-to-end tests' ROOT) that CTest hands this test."""
     if (root / "unavailable.txt").exists():
@@ -277,11 +326,14 @@ def main(root: Path, check_x86: Path, check_x64: Path) -> int:
     lay_out(box)
     passed, failed = 0, 0
     for name, program in builds.items():
+        exe = exe_x64 if name == "nsis-amd64" else exe_x86
         if name == "inno-arm":
-            faults, total = run_arm(box, program), 1 + len(ARM_LOG)
+            faults, total = run_arm(box, program, exe), 2 + len(ARM_LOG)
         else:
-            faults = run(box, program, name.startswith("nsis"))
-            total = len(CHECKS) + (len(ARMS) + 1) * name.startswith("nsis")
+            nsis = name.startswith("nsis")
+            faults = run(box, program, nsis, exe)
+            # Each case twice, the installer's and handback-check.exe's.
+            total = 2 * (len(CHECKS) + len(ARMS) * nsis) + nsis
         for fault in faults:
             print(f"FAULT {name}: {fault}")
         passed += total - len(faults)
@@ -292,4 +344,4 @@ def main(root: Path, check_x86: Path, check_x64: Path) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main(*(Path(arg).resolve() for arg in sys.argv[1:4])))
+    sys.exit(main(*(Path(arg).resolve() for arg in sys.argv[1:6])))

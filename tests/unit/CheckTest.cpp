@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "CheckRun.h"
+#include "Decide.h"
 
 namespace {
 
@@ -673,6 +674,199 @@ TEST(CheckTest, CallsInOrder) {
                        u"LocalFree(descriptor)"});
   }
   EXPECT_EQ(api.Calls, expected);
+}
+
+// The way the include files take after the check, as handback-check.exe
+// prints it and exits with its status: 0 hand-back, 1 RunOnce, 2 none.
+TEST(CheckTest, TheWayTheIncludeFilesTake) {
+  // A directory of `chars` characters, `doubles` of them 表 (two bytes).
+  const auto directory = [](std::size_t chars, std::size_t doubles = 0) {
+    return u"C:\\" + Text(doubles, u'表') + Text(chars - 3 - doubles, u'd');
+  };
+  struct {
+    const char* What;
+    Text Product;  // the directory of HANDBACK.EXE
+    void (*Set)(FakeCheckApi&);
+    int Status;
+    Text Why;
+  } const rows[] = {
+      // The check's answer first.
+      {"others may change it", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) {
+         api.Objects[u"C:\\Apps"].Security = OpenToEveryone();
+       },
+       2, AppsOpen},
+      {"an unquoted shell could start another program", u"C:\\Apps\\My Prod",
+       [](FakeCheckApi& api) {
+         api.Objects[u"C:\\Apps"].Security =
+             Sd(Administrators, {Allow(Everyone, 0x2)});
+       },
+       1,
+       u"C:\\Apps is open to others: S-1-1-0 may change it (rights "
+       u"0x00000002), so an unquoted shell could start a program named "
+       u"C:\\Apps\\My instead"},
+      {"longer than the check takes", u"C:\\" + Text(2000, u'x'),
+       [](FakeCheckApi&) {}, 2,
+       (u"C:\\" + Text(2000, u'x') + u"\\HANDBACK.EXE is too long")
+           .substr(0, 1023)},
+      // Then Windows and UAC.
+      {"UAC off", u"C:\\Apps\\Dorvanix", [](FakeCheckApi&) {}, 0,
+       u"UAC is off"},
+      {"UAC on", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) {
+         api.Lua = {1, 0, 0, 0};
+       },
+       1, u"UAC is on"},
+      {"no EnableLUA", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) { api.Lua = {}; }, 1, u"UAC is on"},
+      {"EnableLUA 0 as binary", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) { api.LuaType = 3; }, 1, u"UAC is on"},
+      {"EnableLUA of two bytes", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) {
+         api.Lua = {0, 0};
+       },
+       1, u"UAC is on"},
+      {"the policies key refused", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) { api.Refused = {u"RegOpenKeyExW"}; }, 1,
+       u"UAC is on"},
+      {"EnableLUA refused", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) { api.Refused = {u"RegQueryValueExW"}; }, 1,
+       u"UAC is on"},
+      {"XP", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) {
+         api.Version = WindowsXp;
+         api.Lua = {1, 0, 0, 0};
+       },
+       0, u"Windows before Vista"},
+      {"Vista", u"C:\\Apps\\Dorvanix",
+       [](FakeCheckApi& api) {
+         api.Version = WindowsVista;
+         api.Lua = {1, 0, 0, 0};
+       },
+       1, u"UAC is on"},
+      // Then whether the program reads both paths back: under 260 bytes.
+      {"SETUP.EXE's path of 259 bytes", directory(243), [](FakeCheckApi&) {}, 0,
+       u"UAC is off"},
+      {"SETUP.EXE's path of 260 bytes", directory(244), [](FakeCheckApi&) {}, 1,
+       u"the program could not read back " + directory(244) +
+           u"\\Setup\\SETUP.EXE"},
+      {"HANDBACK.EXE's path of 260 bytes", directory(247), [](FakeCheckApi&) {},
+       1,
+       u"the program could not read back " + directory(247) +
+           u"\\HANDBACK.EXE"},
+      {"double-byte, 259 bytes", directory(123, 120), [](FakeCheckApi&) {}, 0,
+       u"UAC is off"},
+      {"double-byte, 140 characters, 261 bytes", directory(124, 121),
+       [](FakeCheckApi&) {}, 1,
+       u"the program could not read back " + directory(124, 121) +
+           u"\\Setup\\SETUP.EXE"},
+      // And unchanged through the code page.
+      {"a letter the code page lacks", u"C:\\Dorvanixé", [](FakeCheckApi&) {},
+       1, u"the program could not read back C:\\Dorvanixé\\HANDBACK.EXE"},
+      {"UTF-8, which takes no flags", u"C:\\Dorvanix",
+       [](FakeCheckApi& api) { api.AnsiCodePage = 65001; }, 0, u"UAC is off"},
+      {"no conversion", u"C:\\Dorvanix",
+       [](FakeCheckApi& api) { api.Refused = {u"WideCharToMultiByte"}; }, 1,
+       u"the program could not read back C:\\Dorvanix\\HANDBACK.EXE"},
+      {"no conversion back", u"C:\\Dorvanix",
+       [](FakeCheckApi& api) { api.Refused = {u"MultiByteToWideChar"}; }, 1,
+       u"the program could not read back C:\\Dorvanix\\HANDBACK.EXE"},
+  };
+  const Text ways[] = {u"hand-back", u"RunOnce", u"none"};
+  for (const auto& row : rows) {
+    FakeCheckApi api;
+    api.Install(row.Product, Safe(), Safe());
+    api.Lua = {0, 0, 0, 0};  // UAC off
+    api.Console = true;
+    row.Set(api);
+    const Text exe = row.Product + u"\\HANDBACK.EXE",
+               setup = row.Product + u"\\Setup";
+    const Wchar* argv[] = {u"handback-check", exe.c_str(), setup.c_str()};
+    EXPECT_EQ(check::Main(api, 3, argv), row.Status) << row.What;
+    // The last line: the paths before it are the next test's matter.
+    const Text want =
+        u"HandBackWay: " + ways[row.Status] + u": " + row.Why + u"\r\n";
+    const Text& shown = api.Shown;
+    EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), want.size())),
+              want)
+        << row.What;
+    EXPECT_EQ(api.Unreleased(), "") << row.What;
+  }
+}
+
+// Both paths, then the way: UTF-8 where the output is no console, and a
+// usage on standard error for a command line of other than two paths.
+TEST(CheckTest, WhatHandBackCheckPrints) {
+  FakeCheckApi api;
+  api.Install(u"C:\\Dorvanix表", Safe(), Safe());
+  api.Lua = {0, 0, 0, 0};
+  const Wchar* argv[] = {u"handback-check", u"C:\\Dorvanix表\\HANDBACK.EXE",
+                         u"C:\\Dorvanix表\\Setup\\", u"more"};
+  EXPECT_EQ(check::Main(api, 3, argv), 0);
+  EXPECT_EQ(api.Written,
+            u8"HANDBACK.EXE: C:\\Dorvanix表\\HANDBACK.EXE\r\n"
+            u8"SETUP.EXE: C:\\Dorvanix表\\Setup\\SETUP.EXE\r\n"
+            u8"HandBackWay: hand-back: UAC is off\r\n");
+  // Relative paths: the check makes neither full.
+  api.Written.clear();
+  const Wchar* relative[] = {u"handback-check", u"HANDBACK.EXE", u"Setup"};
+  EXPECT_EQ(check::Main(api, 3, relative), 2);
+  EXPECT_EQ(api.Written,
+            "HandBackWay: none: HANDBACK.EXE is not a full path\r\n");
+  for (const int argc : {0, 1, 2, 4}) {
+    FakeCheckApi usage;
+    usage.Console = true;
+    EXPECT_EQ(check::Main(usage, argc, argv), 64) << argc;
+    EXPECT_EQ(usage.Shown.substr(0, 22), u"usage: handback-check ") << argc;
+    EXPECT_EQ(usage.Calls[0], u"GetStdHandle(error)") << argc;
+  }
+  // Output that cannot be written does not change the status.
+  for (const Text refused : {u"GetStdHandle", u"WriteFile"}) {
+    FakeCheckApi failing;
+    failing.Install(u"C:\\Dorvanix", Safe(), Safe());
+    failing.Lua = {0, 0, 0, 0};
+    failing.Refused = {refused};
+    const Wchar* paths[] = {u"handback-check", u"C:\\Dorvanix\\HANDBACK.EXE",
+                            u"C:\\Dorvanix\\Setup"};
+    EXPECT_EQ(check::Main(failing, 3, paths), 0)
+        << testing::PrintToString(refused);
+  }
+}
+
+// After the check's calls: the version, the policy in the native view, both
+// paths through the code page and back, then the output.
+TEST(CheckTest, TheWayCallsInOrder) {
+  FakeCheckApi api;
+  api.Install(u"C:\\D", Safe(), Safe());
+  api.Lua = {0, 0, 0, 0};
+  const Wchar* argv[] = {u"handback-check", u"C:\\D\\HANDBACK.EXE",
+                         u"C:\\D\\Setup"};
+  EXPECT_EQ(check::Main(api, 3, argv), 0);
+  const Text report =
+      u"HANDBACK.EXE: C:\\D\\HANDBACK.EXE\r\nSETUP.EXE: "
+      u"C:\\D\\Setup\\SETUP.EXE\r\nHandBackWay: hand-back: UAC is off\r\n";
+  const Text bytes = Number(report.size());
+  Calls expected = {
+      u"GetVersion()",
+      u"RegOpenKeyExW(HKLM, "
+      u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System, 0, "
+      u"257)",
+      u"RegQueryValueExW(key, EnableLUA, 4)", u"RegCloseKey(key)"};
+  for (const Text path : {u"C:\\D\\HANDBACK.EXE", u"C:\\D\\Setup\\SETUP.EXE"})
+    expected.insert(expected.end(),
+                    {u"WideCharToMultiByte(0, 1024, " + path + u", 0)",
+                     u"WideCharToMultiByte(0, 1024, " + path + u", " +
+                         Number(path.size() + 1) + u")",
+                     u"MultiByteToWideChar(0, 0, 260)"});
+  expected.insert(
+      expected.end(),
+      {u"GetStdHandle(output)", u"GetConsoleMode(output)",
+       u"WideCharToMultiByte(65001, 0, " + report + u", 0)",
+       u"WideCharToMultiByte(65001, 0, " + report + u", " + bytes + u")",
+       u"WriteFile(output, " + bytes + u")"});
+  const auto last =
+      std::find(api.Calls.rbegin(), api.Calls.rend(), u"GetVersion()");
+  EXPECT_EQ(Calls(last.base() - 1, api.Calls.end()), expected);
 }
 
 }  // namespace

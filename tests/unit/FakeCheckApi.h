@@ -253,6 +253,16 @@ class FakeCheckApi : public CheckApi {
   Bool TokenResult = 1;
   bool TokenSidOutside = false;  // TOKEN_USER points outside its buffer
   Dword Version = Windows7;      // as GetVersion answers
+  // EnableLUA under the policies key, missing where it has no bytes.
+  Dword LuaType = RegDword;
+  Bytes Lua;
+  // The ANSI code page: 932 or UTF-8 (65001, which takes no flags), of which
+  // only ASCII and 表 are laid out here: any other character becomes ?.
+  Uint AnsiCodePage = 932;
+  bool Console = false;    // standard output and error are consoles
+  std::set<Text> Refused;  // calls that fail, by name
+  Text Shown;              // what WriteConsoleW wrote
+  std::string Written;     // what WriteFile wrote
 
   std::vector<Text> Calls;
 
@@ -279,7 +289,8 @@ class FakeCheckApi : public CheckApi {
     std::string left;
     if (!Descriptors.empty()) left += "descriptors ";
     if (!OpenFinds.empty()) left += "searches ";
-    if (TokenOpen) left += "token";
+    if (TokenOpen) left += "token ";
+    if (KeyOpen) left += "key";
     return left;
   }
 
@@ -430,6 +441,106 @@ class FakeCheckApi : public CheckApi {
     Record(u"GetVersion()");
     return Version;
   }
+  Long RegOpenKeyExW(Handle key, const Wchar* subKey, Dword options,
+                     Dword access, Handle* result) override {
+    const Text name = subKey;
+    Record(u"RegOpenKeyExW(" +
+           Text(key == LocalMachine() ? u"HKLM" : u"other") + u", " + name +
+           u", " + Number(options) + u", " + Number(access) + u")");
+    if (Refused.count(u"RegOpenKeyExW") != 0) return 5;
+    if (name !=
+        u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System")
+      return 2;
+    *result = Key;
+    KeyOpen = true;
+    return 0;
+  }
+  Long RegQueryValueExW(Handle key, const Wchar* valueName, Dword* reserved,
+                        Dword* type, uint8_t* data, Dword* dataSize) override {
+    Record(u"RegQueryValueExW(" + Text(key == Key ? u"key" : u"other") + u", " +
+           Text(valueName) + u", " + Number(*dataSize) + u")");
+    if (Refused.count(u"RegQueryValueExW") != 0) return 5;
+    if (Lua.empty() || Text(valueName) != u"EnableLUA" || reserved) return 2;
+    *type = LuaType;
+    const Dword room = *dataSize;
+    *dataSize = static_cast<Dword>(Lua.size());
+    if (Lua.size() > room) return 234;  // ERROR_MORE_DATA
+    std::copy(Lua.begin(), Lua.end(), data);
+    return 0;
+  }
+  Long RegCloseKey(Handle key) override {
+    Record(u"RegCloseKey(" + Text(key == Key ? u"key" : u"other") + u")");
+    if (key == Key) KeyOpen = false;
+    return 0;
+  }
+  int WideCharToMultiByte(Uint codePage, Dword flags, const Wchar* wide,
+                          int wideChars, char* multi, int multiBytes,
+                          const char*, Bool*) override {
+    const Text text = wideChars < 0 ? Text(wide) : Text(wide, wideChars);
+    Record(u"WideCharToMultiByte(" + Number(codePage) + u", " + Number(flags) +
+           u", " + text + u", " + Number(multiBytes) + u")");
+    const Uint page = codePage == CpAcp ? AnsiCodePage : codePage;
+    if (Refused.count(u"WideCharToMultiByte") != 0 ||
+        (flags != 0 && page == CpUtf8))
+      return static_cast<int>(Failed(1004));  // ERROR_INVALID_FLAGS
+    std::string bytes;
+    for (const char16_t c : text)
+      bytes += c < 0x80         ? std::string(1, static_cast<char>(c))
+               : c != u'表'     ? "?"
+               : page == CpUtf8 ? "\xE8\xA1\xA8"
+                                : "\x95\\";
+    if (wideChars < 0) bytes += '\0';
+    if (multiBytes == 0) return static_cast<int>(bytes.size());
+    if (bytes.size() > static_cast<std::size_t>(multiBytes))
+      return static_cast<int>(Failed(122));
+    std::copy(bytes.begin(), bytes.end(), multi);
+    return static_cast<int>(bytes.size());
+  }
+  int MultiByteToWideChar(Uint codePage, Dword flags, const char* multi,
+                          int multiBytes, Wchar* wide, int wideChars) override {
+    const std::string bytes = multiBytes < 0 ? std::string(multi) + '\0'
+                                             : std::string(multi, multiBytes);
+    Record(u"MultiByteToWideChar(" + Number(codePage) + u", " + Number(flags) +
+           u", " + Number(wideChars) + u")");
+    if (Refused.count(u"MultiByteToWideChar") != 0)
+      return static_cast<int>(Failed(87));
+    Text text;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      text += bytes[i] == '\x95' && AnsiCodePage == 932 && ++i < bytes.size()
+                  ? u'表'
+                  : static_cast<char16_t>(static_cast<uint8_t>(bytes[i]));
+    if (text.size() > static_cast<std::size_t>(wideChars))
+      return static_cast<int>(Failed(122));
+    std::copy(text.begin(), text.end(), wide);
+    return static_cast<int>(text.size());
+  }
+  Handle GetStdHandle(Dword which) override {
+    Record(u"GetStdHandle(" + Name(which) + u")");
+    if (Refused.count(u"GetStdHandle") != 0) return InvalidHandle();
+    return StdHandle(which);
+  }
+  Bool GetConsoleMode(Handle console, Dword* mode) override {
+    Record(u"GetConsoleMode(" + Name(console) + u")");
+    if (!Console) return static_cast<Bool>(Failed(6));
+    *mode = 3;
+    return 1;
+  }
+  Bool WriteConsoleW(Handle console, const void* buffer, Dword chars,
+                     Dword* written, void*) override {
+    Record(u"WriteConsoleW(" + Name(console) + u", " + Number(chars) + u")");
+    if (Refused.count(u"WriteConsoleW") != 0) return 0;
+    Shown.append(static_cast<const Wchar*>(buffer), chars);
+    *written = chars;
+    return 1;
+  }
+  Bool WriteFile(Handle file, const void* buffer, Dword bytes, Dword* written,
+                 void*) override {
+    Record(u"WriteFile(" + Name(file) + u", " + Number(bytes) + u")");
+    if (Refused.count(u"WriteFile") != 0) return 0;
+    Written.append(static_cast<const char*>(buffer), bytes);
+    *written = bytes;
+    return 1;
+  }
 
  private:
   struct Search {
@@ -446,8 +557,25 @@ class FakeCheckApi : public CheckApi {
   intptr_t NextFind = 0;
   std::map<void*, Allocation> Descriptors;
   bool TokenOpen = false;
+  Handle Key = reinterpret_cast<Handle>(intptr_t{0x4e7});
+  bool KeyOpen = false;
 
   void Record(Text call) { Calls.push_back(std::move(call)); }
+  // Standard output's and error's handles, and their names.
+  static Handle StdHandle(Dword which) {
+    return reinterpret_cast<Handle>(intptr_t{0x57d0} +
+                                    (which == StdErrorHandle));
+  }
+  static Text Name(Dword which) {
+    return which == StdOutputHandle  ? u"output"
+           : which == StdErrorHandle ? u"error"
+                                     : u"other";
+  }
+  static Text Name(Handle handle) {
+    return handle == StdHandle(StdOutputHandle)  ? u"output"
+           : handle == StdHandle(StdErrorHandle) ? u"error"
+                                                 : u"other";
+  }
   std::map<Text, Object>::iterator Find(const Text& name) {
     const Text path =
         name.compare(0, 4, u"\\\\?\\") == 0 ? name.substr(4) : MadeFull(name);

@@ -10,8 +10,9 @@ docs/include.md are copied there (my-setup.nsi, my-setup.iss). A block is a comm
 a program (found on PATH, ISCC, or a path such as /path/to/...); the others
 (scripts, logs, traces, tables) are not run. The pages' placeholders stand
 for real paths: /path/to/handback-<version> (C:/handback-<version> for
-ISCC.exe) for ARCHIVE, /path/to/SETUP.EXE for AUTHOR/SETUP.EXE, which the
-block that builds the example SETUP.EXE makes; any other fails. Blocks run
+ISCC.exe) for ARCHIVE, /path/to/SETUP.EXE and /path/to/SETUP-x86.EXE for
+those in AUTHOR, which the blocks that build the example SETUP.EXE make;
+any other fails. Blocks run
 in the order an author works: compilers, then installers (makensis, ISCC,
 try-installer build), then the rest (such as try-installer), each kind in
 page order. A block that fails, or a
@@ -93,11 +94,12 @@ def stand_in(command: str, archive: Path, author: Path) -> str:
     version = archive.name
     drive = "Z:" + str(archive)
     for placeholder, path in ((f"/path/to/{version}", str(archive)),
-                              (f"C:/{version}", drive),
-                              ("C:/path/to/SETUP.EXE",
-                               f"Z:{author}/SETUP.EXE"),
-                              ("/path/to/SETUP.EXE", f"{author}/SETUP.EXE")):
+                              (f"C:/{version}", drive)):
         command = command.replace(placeholder, path)
+    # The example SETUP.EXE of each width, as the author built it.
+    command = re.sub(r"(C:)?/path/to/(SETUP(-x86)?\.EXE)",
+                     lambda m: ("Z:" if m[1] else "") + f"{author}/{m[2]}",
+                     command)
     left = re.findall(r"\S*(?:/path/to/|C:/path/|C:/handback-)\S*", command)
     if left:
         raise ValueError(f"no real path stands for {', '.join(left)}")

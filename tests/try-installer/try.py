@@ -65,6 +65,7 @@ class Case:
     layouts: tuple = tuple(LAYOUTS)
     uninstaller: str = "clean"
     setup: str = "SETUP"
+    setup_width: str | None = None  # SETUP.EXE's, where not the installer's
     options: tuple = ()
     status: int = 0
     expect: tuple = ()  # lines of its output; by default, a passing row
@@ -118,6 +119,17 @@ CASES = [
     Case("example-nsis-x86", "example-nsis", "x86"),
     Case("minimal-nsis-x86", "minimal-nsis", "x86", ("nt", "nt-32"),
          "none listed"),
+    # A 32-bit installer for both widths around a 64-bit SETUP.EXE, which
+    # 32-bit Windows cannot start: HANDBACK.EXE shows its notice.
+    Case("setup-64-on-32", "minimal-nsis", "x86", ("nt-32",), "none listed",
+         setup_width="amd64", status=1,
+         expect=(r"^32-bit XP to 11, UAC off .* not started\s+still running"
+                 r"\s.*\snone: the notice\s+FAIL$",
+                 r"^FAIL nt-32: armed \(hand-back\), but no SETUP\.EXE started "
+                 r"after the restart: .*SETUP\.EXE is a 64-bit program, which "
+                 r"32-bit Windows cannot start",
+                 r"^FAIL nt-32: HANDBACK\.EXE still running, with no SETUP\.EXE "
+                 r"started: it shows the user its notice")),
     Case("example-inno", "example-inno", "x86"),
     Case("minimal-inno", "minimal-inno", "x86", ("nt", "nt-32")),
 ]
@@ -157,7 +169,8 @@ def prepare(out: Path, top: Path, builds: list[Path], width=None,
     cases = [case for case in CASES if width in (None, case.width)]
     sources = {"SETUP": top / "examples/setup/resumed-setup.cpp",
                "NO-WAKE": out / "no-wake.cpp"}
-    for name, setup_width in {(c.setup, c.width) for c in cases}:
+    for name, setup_width in {(c.setup, c.setup_width or c.width)
+                              for c in cases}:
         setup = out / f"{name}-{setup_width}.EXE"
         if built:
             setup.symlink_to(built[list(sources).index(name)])
@@ -175,7 +188,7 @@ def prepare(out: Path, top: Path, builds: list[Path], width=None,
         why_not = str(why)
     for case in cases:
         target = ["-XTarget amd64-unicode"] if case.width == "amd64" else []
-        setup = out / f"{case.setup}-{case.width}.EXE"
+        setup = out / f"{case.setup}-{case.setup_width or case.width}.EXE"
         built = out / f"{case.name}.exe"
         if case.installer == "example-nsis":
             run(["makensis", "-V2", "-WX", *target, f"-DHANDBACK_X86={x86}",

@@ -175,7 +175,7 @@ for row in installer-nt inno-nt; do
 done
 [ $failed -eq 0 ] || disproved .
 
-# --- handback-check.exe: each width from the archive, in the Windows the
+# handback-check.exe: each width from the archive, in the Windows the
 # rows left (UAC off), on a safe directory under Program Files (hand-back,
 # status 0) and one open to everyone (none, status 2).
 drive=$proof/wine/0/prefix/drive_c
@@ -203,7 +203,6 @@ for width in x64 x86; do
   asked $width 2 Open 'none: C:\Open is open to others: S-1-1-0 may change it (rights 0x001301FF)'
 done
 [ $failed -eq 0 ] || disproved .
-# --- end of handback-check.exe
 
 # As an author works, in a folder of their own outside the unpacked archive
 # (tools/docblocks.py): the minimal installers of docs/include.md, taken from

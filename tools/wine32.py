@@ -27,7 +27,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 CACHE = Path("/var/cache/handback") if os.geteuid() == 0 else Path(
@@ -203,13 +202,11 @@ def fetch() -> str | None:
                 "APT::Sandbox::User": "root",
             }.items()))
         env = dict(os.environ, APT_CONFIG=str(apt / "apt.conf"))
-        for attempt in range(3):  # a mirror caught mid-sync
-            update = subprocess.run(["apt-get", "update", "-q"], env=env,
-                                    capture_output=True, text=True)
-            if update.returncode == 0:
-                break
-            time.sleep(3 * (attempt + 1))
-        else:
+        # apt tries a file again itself, as from a mirror caught mid-sync.
+        update = subprocess.run(["apt-get", "update", "-q", "-o",
+                                 "Acquire::Retries=3"], env=env,
+                                capture_output=True, text=True)
+        if update.returncode != 0:
             return f"{RELEASE}'s index could not be fetched: " + \
                 update.stderr.strip()[-300:]
         download = subprocess.run(["apt-get", "download", "-q", PACKAGE],

@@ -84,6 +84,8 @@ WINDOWS_OF = {0x014C: ("win32", LOADERS["win32"]),
 # Wine's code page follows the locale of each of its processes: 1252 unless
 # a run asks for another.
 LOCALE = "en_US.UTF-8"
+# The ANSI code page of Wine's processes under each locale.
+CODE_PAGES = {LOCALE: "cp1252", "ja_JP.UTF-8": "cp932", "zh_CN.UTF-8": "gbk"}
 # How long a run may take before it counts as hung.
 RUN_TIMEOUT = 60
 # What a made Windows keeps beside its prefix: its width, and what it held
@@ -412,13 +414,15 @@ class WineBox:
 
     def boot_entries(self, *keys: str) -> tuple:
         """Entries of [boot] of system.ini, read from where Windows keeps
-        each: the registry value the NT mapping names for it, or the file."""
+        each: the registry value the NT mapping names for it, or the file,
+        in the ANSI code page of this Windows' locale."""
         mapping, targets = self.values(MAPPING + r"\boot"), {}
 
         def entry(key):
             target = mapping.get(key.lower()) or mapping.get("(default)")
             if not target:
-                return ini_entry(read(self.path(SYSTEM_INI), b""), "boot", key)
+                return ini_entry(read(self.path(SYSTEM_INI), b""), "boot", key,
+                                 CODE_PAGES[self.env["LC_ALL"]])
             if target not in targets:
                 root = MAPPED_ROOTS[target[:4].upper()]
                 targets[target] = self.values(f"{root}\\{target[4:]}")

@@ -80,10 +80,11 @@ def exported(text: str) -> dict[str, dict[str, str]]:
     return keys
 
 
-def entries(profile: bytes):
-    """(section, key, value) of each entry, and other lines as they are."""
+def entries(profile: bytes, encoding="latin-1"):
+    """(section, key, value) of each entry, and other lines as they are;
+    by default a character for each byte."""
     result, section = [], None
-    for line in profile.decode("latin-1").splitlines():
+    for line in profile.decode(encoding, "replace").splitlines():
         text = line.strip()
         if not text:
             continue
@@ -98,9 +99,10 @@ def entries(profile: bytes):
     return result
 
 
-def ini_entry(profile: bytes, section: str, key: str) -> str | None:
+def ini_entry(profile: bytes, section: str, key: str,
+              encoding="latin-1") -> str | None:
     """An entry of a profile file, matched as Windows' profile service
     matches it: without regard to case or to blanks around the names."""
     wanted = (f"[{section.lower()}]", key.strip().lower())
-    return next((value for *place, value in entries(profile)
+    return next((value for *place, value in entries(profile, encoding)
                  if tuple(place) == wanted), None)

@@ -47,7 +47,7 @@ from calls import (RESTART_CALLS, as_expected, difference,  # noqa: E402
 from given import path_of  # noqa: E402
 from rows import (FILE, INNO, INSTALLED_ROOT, NSIS32, NT,  # noqa: E402
                   NT_WOW, ROWS, Row, Uninstall)
-from winebox import (EXPLORER, INNO_LOG, LOCALE, PROGRAM,  # noqa: E402
+from winebox import (CODE_PAGES, EXPLORER, INNO_LOG, PROGRAM,  # noqa: E402
                      REG, WINEBOOT, Hung, Unavailable, WineBox, handed_out,
                      read)
 from wineregistry import (RUNONCE, SETUP_KEY, SYSTEM_INI,  # noqa: E402
@@ -59,8 +59,6 @@ from wine32 import cached_route  # noqa: E402
 # A second setup directory, never recorded: its SETUP.EXE must never run.
 OTHER_DIR = r"C:\PRODUCT\OTHER"
 SKIPPED = 77
-# The ANSI code page of Wine's processes under each locale.
-CODE_PAGES = {LOCALE: "cp1252", "ja_JP.UTF-8": "cp932", "zh_CN.UTF-8": "gbk"}
 
 
 # --- arming ----------------------------------------------------------------

@@ -114,6 +114,11 @@ ARMS = [
     (r"C:\Apps/Dorvanix\HANDBACK.EXE", r"C:\Apps/Dorvanix\Setup", "none",
      OPEN),
     ("HANDBACK.EXE", "Setup", "none", r"HANDBACK\.EXE is not a full path"),
+    # SETUP.EXE open to every user as the files are armed: judged as they
+    # are then, as an Inno Setup install is (EARLY below).
+    (r"C:\Writable\HANDBACK.EXE", r"C:\Writable\Setup", "none",
+     re.escape(r"C:\Writable\Setup\SETUP.EXE is open to others: S-1-1-0 "
+               "may change it (rights 0x001301FF)")),
     # Last: armed, in the form Windows opens.
     (r"C:\Program Files/Dorvanix 4\.\HANDBACK.EXE", SAFE + r"\Setup\.",
      "hand-back", "UAC is off"),

@@ -29,6 +29,7 @@ import re
 import select
 import shutil
 import subprocess
+import sys
 import time
 from pathlib import Path, PureWindowsPath
 
@@ -522,24 +523,30 @@ class WineBox:
             raise Hung(f"{'; '.join(looks[-1])} did not end within "
                        f"{seconds:.0f} s")
 
+    def run_installer(self, *command: str, inno_log: str | None = None,
+                      **run) -> int | None:
+        """Runs an installer as run() does; for Inno Setup's, with its log
+        (a Windows path), started again where its first start ended at once
+        before installing anything, as it now and then does in a Windows;
+        a second start works."""
+        status = self.run(*command, **run)
+        if inno_log and status == 1 and b"Starting the installation " \
+                b"process" not in read(self.path(inno_log), b""):
+            print("Inno Setup's installer ended before it installed "
+                  "anything; started again", file=sys.stderr)
+            status = self.run(*command, **run)
+        return status
+
     def install(self, kind="nsis", *args: str) -> int:
         """Runs an example installer silently, as a product's would run, with
         any further arguments; gives its exit status once all it started
         has ended."""
-        def run():
-            ended = subprocess.run(self.command(*INSTALLERS[kind], *args),
-                                   env=self.env, timeout=RUN_TIMEOUT)
-            self.settle()
-            return ended.returncode
-        status = run()
-        began = b"Starting the installation process" in read(
-            self.path(INNO_LOG), b"")
-        if kind == "inno" and status == 1 and not began:
-            # Inno Setup's first start in a Windows now and then ends at
-            # once, before installing anything; a second start works.
-            print("Inno Setup's installer ended before it installed "
-                  "anything; started again")
-            status = run()
+        status = self.run_installer(
+            *INSTALLERS[kind], *args,
+            inno_log=INNO_LOG if kind == "inno" else None)
+        if status is None:
+            raise Hung(f"the {kind} installer, or what it started, did not "
+                       f"end within {RUN_TIMEOUT} s")
         return status
 
     def listing(self, kind: str) -> dict[str, str]:

@@ -256,23 +256,12 @@ def run_arm(box: WineBox, program: Path, check_exe: Path) -> list[str]:
     """Runs the Inno Setup install of EARLY, then handback-check.exe
     `check_exe` on it; gives what went wrong."""
     box.put(r"C:\ARM.EXE", program.read_bytes())
-    log = box.path(r"C:\arm.log")
-
-    def install():
-        log.unlink(missing_ok=True)
-        status = subprocess.run(box.command(
-            r"C:\ARM.EXE", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART",
-            r"/LOG=C:\arm.log", "/DIR=" + EARLY), env=box.env, timeout=120,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
-        box.settle()
-        return status, read(log, b"").decode("utf-8", "replace")
-    status, said = install()
-    if status == 1 and "Starting the installation process" not in said:
-        # Inno Setup's first start in a Windows now and then ends at once.
-        print("Inno Setup's installer ended before it installed anything; "
-              "started again")
-        status, said = install()
-    faults = [f"the installer exited with {status}"] if status else []
+    log = r"C:\arm.log"
+    status = box.run_installer(
+        r"C:\ARM.EXE", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART",
+        "/LOG=" + log, "/DIR=" + EARLY, inno_log=log, seconds=120)
+    said = read(box.path(log), b"").decode("utf-8", "replace")
+    faults = [f"the installer exited with {status}"] if status != 0 else []
     if armed(box) != (None, None, None):
         faults.append(f"armed afterwards: expected nothing, got {armed(box)}")
     faults += [f"its log does not say {pattern!r}" for pattern in ARM_LOG

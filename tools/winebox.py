@@ -520,8 +520,14 @@ class WineBox:
             looks.append(running())
             return not looks[-1] and not looks[-2]
         if not wait_for(ended, seconds, every=0.15):
-            raise Hung(f"{'; '.join(looks[-1])} did not end within "
-                       f"{seconds:.0f} s")
+            message = f"{'; '.join(looks[-1])} did not end within " \
+                f"{seconds:.0f} s"
+            if any("winedbg" in command for command in looks[-1]):
+                # Wine's debugger, for a program that crashed: which one,
+                # among all this Windows runs.
+                message += "; running then: " + "; ".join(
+                    " ".join(args) for args in self.own_processes().values())
+            raise Hung(message)
 
     def run_installer(self, *command: str, inno_log: str | None = None,
                       **run) -> int | None:
